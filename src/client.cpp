@@ -299,6 +299,8 @@ void new_client(Window w) {
 void handle_map_request(XMapRequestEvent *e) {
     Client *c = lookup_client(e->window);
     if (c) {
+        // A request naming a frame or a tab comes from somebody else: ignored.
+        if (e->window != c->window) return;
         if (c->desktop != 0 && c->desktop != wm.current_desktop) switch_desktop(c->desktop);
         map_client(c);
         return;

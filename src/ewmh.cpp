@@ -198,6 +198,9 @@ void ewmh_setup() {
     set_cardinals(wm.root, _NET_DESKTOP_VIEWPORT, viewport, 2);
     ewmh_update_desktops();
     ewmh_update_active();
+    // Clients are appended as they come: start from an empty list, not a stale one.
+    set_windows(wm.root, _NET_CLIENT_LIST, nullptr, 0);
+    set_windows(wm.root, _NET_CLIENT_LIST_STACKING, nullptr, 0);
 }
 
 void ewmh_read_client(Client *c) {
