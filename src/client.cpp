@@ -245,7 +245,7 @@ void new_client(Window w) {
     c->iconic = 0;
     c->tab_offset = 0;
     c->size_hints = hints;
-    ewmh_read_client(c); // extended name, input hint, protocols
+    ewmh_read_client(c); // extended name, protocols
     c->tab_width = c->name || c->net_name ? tab_text_width(c) + 8 : 6;
     hints->width_inc = 1;
     hints->height_inc = 1;
@@ -260,18 +260,18 @@ void new_client(Window w) {
     c->tab_visible = c->border != 0;
     c->desktop = wm.current_desktop;
     bool start_hidden = false;
+    XWMHints *wh = XGetWMHints(d, w);
+    c->accepts_input = !(wh && (wh->flags & InputHint)) || wh->input;
     if (attr.map_state == IsViewable) {
         c->ignore_unmap += 1;
     } else {
         place_client(c);
-        if (XWMHints *wh = XGetWMHints(d, w)) {
-            if (wh->flags & StateHint) {
-                write_wm_state(c, wh->initial_state);
-                start_hidden = wh->initial_state == IconicState;
-            }
-            XFree(wh);
+        if (wh && (wh->flags & StateHint)) {
+            write_wm_state(c, wh->initial_state);
+            start_hidden = wh->initial_state == IconicState;
         }
     }
+    if (wh) XFree(wh);
     apply_gravity(c, +1);
     build_frame(c);
     XMapWindow(d, c->window);

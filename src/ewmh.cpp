@@ -205,7 +205,6 @@ void ewmh_setup() {
 
 void ewmh_read_client(Client *c) {
     read_net_name(c);
-    read_wm_hints(c);
     read_protocols(c);
 }
 

@@ -216,7 +216,7 @@ void ewmh_update_state(Client *c);
 void ewmh_frame_extents(Client *c);
 void handle_client_message(XClientMessageEvent *e);
 bool ewmh_is_dock(Window w);
-// Reads the extended name, the input hint and the protocols of a new client.
+// Reads the extended name and the protocols of a new client.
 void ewmh_read_client(Client *c);
 // Follows a property change; true when the tab's text changed.
 bool ewmh_property_changed(Client *c, Atom a);
