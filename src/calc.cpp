@@ -134,6 +134,7 @@ static inline void offer(int c, int *d) {
 }
 
 void snap_offer(SnapState *st, const SnapWindow &n) {
+    if (st->s <= 0) return;
     const SnapWindow &m = st->m;
     const int s = st->s, th = st->th;
     const int B = m.b + n.b;

@@ -68,9 +68,6 @@ int to_int(const char *s) {
     return static_cast<int>(v);
 }
 
-const char *x_lookup(void *, const char *name) {
-    return XGetDefault(wm.display, "tavrel", name);
-}
 
 } // namespace
 
@@ -124,26 +121,4 @@ const char *usage_text() {
 const char *invalid_setting(const Settings &s) {
     if (s.border_width < 0 || s.border_width > kMaxBorder) return "border width";
     return nullptr;
-}
-
-void parse_options(int argc, char **argv) {
-    switch (parse_args(argc, argv, &settings, &wm.desktop_count)) {
-    case ParseResult::ok:
-        break;
-    case ParseResult::version:
-        std::printf("%s\n", kVersionLine);
-        std::exit(0);
-    case ParseResult::usage:
-        std::fputs(usage_text(), stdout);
-        std::exit(2);
-    }
-}
-
-void load_resources() {
-    merge_resources(&settings, &wm.desktop_count, x_lookup, nullptr);
-    if (const char *bad = invalid_setting(settings)) {
-        std::fprintf(stderr, "tavrel: %s %d is out of range (0 to %d)\n", bad,
-                     settings.border_width, kMaxBorder);
-        std::exit(2);
-    }
 }

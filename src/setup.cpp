@@ -14,6 +14,32 @@ const KeySym key_table[] = {
     XK_Down,   XK_Up,    XK_t, XK_v, XK_x, XK_i, XK_p,     XK_o,      XK_u, XK_s, XK_b, XK_f,
     XK_Left,   XK_Right, XK_1, XK_2, XK_3, XK_4, XK_5,     XK_6,      XK_7, XK_8, XK_9, 0};
 
+static const char *x_lookup(void *, const char *name) {
+    return XGetDefault(wm.display, "tavrel", name);
+}
+
+void parse_options(int argc, char **argv) {
+    switch (parse_args(argc, argv, &settings, &wm.desktop_count)) {
+    case ParseResult::ok:
+        break;
+    case ParseResult::version:
+        std::printf("%s\n", kVersionLine);
+        std::exit(0);
+    case ParseResult::usage:
+        std::fputs(usage_text(), stdout);
+        std::exit(2);
+    }
+}
+
+void load_resources() {
+    merge_resources(&settings, &wm.desktop_count, x_lookup, nullptr);
+    if (const char *bad = invalid_setting(settings)) {
+        std::fprintf(stderr, "tavrel: %s %d is out of range (0 to %d)\n", bad,
+                     settings.border_width, kMaxBorder);
+        std::exit(2);
+    }
+}
+
 static void grab_key(KeySym sym, unsigned int mods) {
     KeyCode code = XKeysymToKeycode(wm.display, sym);
     // A keysym without a key would grab keycode 0, which means every key.
