@@ -71,7 +71,11 @@ void release_doomed_clients() {
 
 // Blocks until the X connection or the signal pipe is readable.
 static void wait_for_input() {
+    // Flushing may also read events that have just arrived; then there is no point in
+    // waiting on a socket that is already drained.
+    int queued = XQLength(wm.display);
     XFlush(wm.display);
+    if (XQLength(wm.display) > queued) return;
     pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {wm.signal_pipe[0], POLLIN, 0}};
     while (!quit_requested) {
         int r = poll(fds, 2, -1);
