@@ -273,6 +273,9 @@ void new_client(Window w) {
     }
     if (wh) XFree(wh);
     apply_gravity(c, +1);
+    // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
+    if (c->width != attr.width || c->height != attr.height)
+        XResizeWindow(d, w, c->width, c->height);
     build_frame(c);
     XMapWindow(d, c->window);
     XMapRaised(d, c->frame);

@@ -1,0 +1,171 @@
+// Regressions for faults a hostile or careless client could trigger: forged map requests
+// naming windows that must never be managed, and a managed window destroyed while hidden.
+#include "harness.h"
+
+#include <X11/keysym.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using harness::Connection;
+using harness::Geometry;
+using harness::Wm;
+using harness::XServer;
+
+constexpr unsigned kChord = ControlMask | Mod1Mask;
+
+bool exists(Connection &c, Window w) {
+    return c.try_geometry(w).has_value();
+}
+
+// The tab of the client framed in `frame`: the childless override-redirect child of the
+// root whose bottom edge lies on the frame's top edge, starting at its left edge.
+Window find_tab(Connection &c, Window frame) {
+    auto fg = c.try_geometry(frame);
+    if (!fg) return 0;
+    for (Window w : c.children(c.root())) {
+        XWindowAttributes a;
+        if (w == frame || !XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
+            a.c_class != InputOutput || !c.children(w).empty())
+            continue;
+        if (a.x == fg->x && a.y + a.height == fg->y) return w;
+    }
+    return 0;
+}
+
+bool manager_holds_root(Connection &c) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(c.dpy(), c.root(), &a) &&
+           (a.all_event_masks & SubstructureRedirectMask) != 0;
+}
+
+// A MapRequest as the server would redirect it, but sent by the test to the manager.
+void send_map_request(Connection &c, Window w) {
+    XEvent ev{};
+    ev.xmaprequest.type = MapRequest;
+    ev.xmaprequest.parent = c.root();
+    ev.xmaprequest.window = w;
+    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask, &ev);
+    XSync(c.dpy(), False);
+}
+
+// Creates the next window of this connection under a chosen id: one the server has
+// freed (the ids of a connection's destroyed windows may be used again).
+class ForcedId {
+  public:
+    ForcedId(Display *d, XID id) : d_(reinterpret_cast<_XPrivDisplay>(d)) {
+        saved_ = d_->resource_alloc;
+        next_ = id;
+        d_->resource_alloc = take;
+    }
+    ForcedId(const ForcedId &) = delete;
+    ForcedId &operator=(const ForcedId &) = delete;
+    ~ForcedId() { d_->resource_alloc = saved_; }
+
+  private:
+    static XID take(Display *d) {
+        XID id = next_;
+        reinterpret_cast<_XPrivDisplay>(d)->resource_alloc = saved_;
+        return id;
+    }
+    _XPrivDisplay d_;
+    static inline XID (*saved_)(Display *) = nullptr;
+    static inline XID next_ = 0;
+};
+
+TEST(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "managed"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    const Window tab = find_tab(c, frame);
+    ASSERT_NE(tab, 0u);
+    // Windows that are not top-level: a child of an unmapped top-level window, and a
+    // child of the managed window.
+    Window holder = c.create_window({.x = 600, .y = 500});
+    Window inner = XCreateSimpleWindow(c.dpy(), holder, 5, 5, 50, 50, 0, 0, 0);
+    Window inner_managed = XCreateSimpleWindow(c.dpy(), w, 5, 5, 50, 50, 0, 0, 0);
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.sync_with_wm());
+    const auto before = c.children(c.root());
+
+    for (Window target : {c.root(), frame, tab, inner, inner_managed})
+        send_map_request(c, target);
+    ASSERT_TRUE(c.sync_with_wm());
+
+    EXPECT_TRUE(wm.running());
+    EXPECT_TRUE(manager_holds_root(c));
+    EXPECT_EQ(c.children(c.root()), before);
+    EXPECT_EQ(c.parent(frame), c.root());
+    EXPECT_EQ(c.parent(tab), c.root());
+    EXPECT_EQ(c.parent(w), frame);
+    EXPECT_EQ(c.parent(inner), holder);
+    EXPECT_EQ(c.map_state(inner), IsUnmapped);
+    EXPECT_EQ(c.parent(inner_managed), w);
+    EXPECT_EQ(c.map_state(inner_managed), IsUnmapped);
+    EXPECT_EQ(c.map_state(frame), IsViewable);
+    EXPECT_EQ(c.map_state(tab), IsViewable);
+
+    // Managing goes on for the rest of the session.
+    Window later = c.create_managed({.name = "later"});
+    EXPECT_NE(later, 0u);
+    EXPECT_NE(c.parent(later), frame);
+}
+
+TEST(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+
+    // Hidden through the key binding, then destroyed by its application; `reuse_at_once`
+    // creates the window with the same id in the same burst as the destruction.
+    for (bool reuse_at_once : {false, true}) {
+        SCOPED_TRACE(reuse_at_once ? "id reused at once" : "id reused after the release");
+        Window w = c.create_managed({.name = "doomed"});
+        ASSERT_NE(w, 0u);
+        const Window frame = c.parent(w);
+        const Window tab = find_tab(c, frame);
+        ASSERT_NE(tab, 0u);
+        Geometry g = c.geometry(w);
+        c.move_pointer(g.x + 10, g.y + 10);
+        ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
+        c.key_chord(XK_s, kChord);
+        ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
+        ASSERT_EQ(c.map_state(tab), IsViewable);
+
+        Window again = 0;
+        if (reuse_at_once) {
+            XDestroyWindow(c.dpy(), w);
+            ForcedId same(c.dpy(), w);
+            again = c.create_window({.name = "again"});
+            XMapWindow(c.dpy(), again);
+            XSync(c.dpy(), False);
+        } else {
+            c.destroy(w);
+        }
+        // Released: neither its tab nor its frame remains.
+        EXPECT_TRUE(c.wait_until([&] { return !exists(c, tab) && !exists(c, frame); }))
+            << "the dead window's tab stayed on the screen";
+        if (!reuse_at_once) {
+            ForcedId same(c.dpy(), w);
+            again = c.create_window({.name = "again"});
+            c.map(again);
+        }
+        ASSERT_EQ(again, w);
+        EXPECT_TRUE(c.wait_until([&] {
+            return c.is_framed(again) && c.map_state(again) == IsViewable;
+        })) << "a window reusing the id was not framed";
+        Window new_frame = c.parent(again);
+        EXPECT_NE(find_tab(c, new_frame), 0u);
+        c.destroy(again);
+        ASSERT_TRUE(c.wait_until([&] { return !exists(c, new_frame); }));
+    }
+}
+
+} // namespace

@@ -1,0 +1,752 @@
+// End to end: focus follows the pointer and its colours, focus cycling, virtual
+// desktops and fixed windows, maximizing (one head and two) and snapping on keyboard
+// moves. Each test starts its own server and manager and drives them with XTest.
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using harness::Connection;
+using harness::Geometry;
+using harness::WindowSpec;
+using harness::Wm;
+using harness::XServer;
+
+constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
+constexpr int kBorder = 2; // the default frame border
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+    bool operator==(const Rgb &) const = default;
+};
+std::ostream &operator<<(std::ostream &os, const Rgb &c) {
+    return os << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
+}
+
+// The default colours: inactive "grey50", active "steel blue", fixed "blue".
+constexpr Rgb kInactive{127, 127, 127};
+constexpr Rgb kActive{70, 130, 180};
+constexpr Rgb kFixed{0, 0, 255};
+constexpr Rgb kUnreadable{-1, -1, -1};
+
+// A server with the manager running on it and the test's own connection.
+struct Session {
+    XServer x;
+    Wm wm;
+    Connection c;
+    int th = 0; // title_height: tab height with the default font
+
+    explicit Session(std::vector<std::string> args = {}, XServer server = XServer())
+        : x(std::move(server)), wm(x, std::move(args)), c(ready(x, wm)) {
+        XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
+        if (!f) throw std::runtime_error("font \"fixed\" missing");
+        th = f->ascent + f->descent + 2;
+        XFreeFont(c.dpy(), f);
+        // Start with the pointer on the bare root, away from every window made below.
+        park();
+    }
+
+    static std::string ready(const XServer &x, Wm &wm) {
+        if (!wm.wait_ready()) throw std::runtime_error("manager not ready: " + wm.err());
+        return x.display();
+    }
+
+    // Moves the pointer onto the root window, bottom right, where no test puts a window.
+    void park() { c.move_pointer(x.width() - 5, x.height() - 5); }
+};
+
+// A managed window and the two windows the manager made for it.
+struct Managed {
+    Window win = 0, frame = 0, tab = 0;
+};
+
+Managed manage(Session &s, WindowSpec spec) {
+    Managed m;
+    m.win = s.c.create_managed(spec);
+    if (!m.win) return m;
+    m.frame = s.c.parent(m.win);
+    // The tab: an override-redirect child of the root on the frame's top edge.
+    Geometry f = s.c.geometry(m.frame);
+    for (Window w : s.c.children(s.c.root())) {
+        XWindowAttributes a;
+        if (w == m.frame || !XGetWindowAttributes(s.c.dpy(), w, &a) || !a.override_redirect)
+            continue;
+        if (a.x == f.x && a.y == f.y - s.th && a.height == s.th) m.tab = w;
+    }
+    EXPECT_NE(m.tab, 0u) << "no tab found for the frame at " << f;
+    return m;
+}
+
+WindowSpec at(int x, int y, unsigned w = 200, unsigned h = 100, const char *name = "w") {
+    WindowSpec spec;
+    spec.x = x;
+    spec.y = y;
+    spec.width = w;
+    spec.height = h;
+    spec.name = name;
+    return spec;
+}
+
+Rgb to_rgb(Display *d, unsigned long p) {
+    Visual *v = DefaultVisual(d, DefaultScreen(d));
+    auto part = [p](unsigned long mask) {
+        int shift = __builtin_ctzl(mask);
+        unsigned long max = mask >> shift;
+        return static_cast<int>(((p & mask) >> shift) * 255 / max);
+    };
+    return {part(v->red_mask), part(v->green_mask), part(v->blue_mask)};
+}
+
+// The colour of the frame's border (its top-left pixel).
+Rgb frame_colour(Session &s, const Managed &m) {
+    auto p = s.c.pixel(m.frame, 0, 0);
+    return p ? to_rgb(s.c.dpy(), *p) : kUnreadable;
+}
+
+// The colour of the tab's background: its top-right pixel, which the close mark and
+// the name never cover.
+Rgb tab_colour(Session &s, const Managed &m) {
+    auto g = s.c.try_geometry(m.tab);
+    if (!g) return kUnreadable;
+    auto p = s.c.pixel(m.tab, static_cast<int>(g->width) - 1, 0);
+    return p ? to_rgb(s.c.dpy(), *p) : kUnreadable;
+}
+
+Window active_window(Session &s) {
+    auto v = s.c.property_longs(s.c.root(), "_NET_ACTIVE_WINDOW");
+    return v && !v->empty() ? static_cast<Window>((*v)[0]) : 0;
+}
+
+long current_desktop_property(Session &s) {
+    auto v = s.c.property_longs(s.c.root(), "_NET_CURRENT_DESKTOP");
+    return v && !v->empty() ? (*v)[0] : -1;
+}
+
+// What to say when the manager does not answer.
+std::string wm_status(Session &s) {
+    if (!s.wm.running()) return "the manager exited; its stderr: " + s.wm.err();
+    // A second request tells a manager that is stuck from one that left an event
+    // unread while it waits for input.
+    bool second = s.c.sync_with_wm();
+    return std::string(second ? "it answered only a second request" : "it does not answer at all") +
+           "; its stderr: " + s.wm.err();
+}
+
+// Waits until the manager has handled everything sent so far; says why not otherwise.
+::testing::AssertionResult synced(Session &s) {
+    if (s.c.sync_with_wm()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no answer from the manager: " << wm_status(s);
+}
+
+// Control+Alt+key (or the given modifiers), then waits until the manager handled it.
+void chord(Session &s, KeySym key, unsigned mods = kCtrlAlt) {
+    s.c.key_chord(key, mods);
+    EXPECT_TRUE(s.c.sync_with_wm())
+        << "no answer after " << XKeysymToString(key) << ": " << wm_status(s);
+}
+
+// Moves the pointer to the middle of the window and waits until the manager handled
+// the crossing.
+void enter(Session &s, Window w) {
+    Geometry g = s.c.geometry(w);
+    s.c.move_pointer(g.x + static_cast<int>(g.width) / 2, g.y + static_cast<int>(g.height) / 2);
+    EXPECT_TRUE(s.c.sync_with_wm()) << "no answer after entering: " << wm_status(s);
+}
+
+// Puts the pointer at a root position by warping it. On the two-head server XTest
+// motion stays within the first head, so the second head is reached this way.
+void warp_pointer(Session &s, int x, int y) {
+    XWarpPointer(s.c.dpy(), None, s.c.root(), 0, 0, 0, 0, x, y);
+    XSync(s.c.dpy(), False);
+}
+
+bool viewable(Session &s, Window w) {
+    return s.c.map_state(w) == IsViewable;
+}
+bool unmapped(Session &s, Window w) {
+    return s.c.map_state(w) == IsUnmapped;
+}
+
+// The window as its application sees it after the manager let it go.
+bool released(Session &s, Window w) {
+    return s.c.parent(w) == s.c.root() && s.c.wm_state(w) == WithdrawnState;
+}
+
+// An application withdrawing a window that is not mapped: the synthetic UnmapNotify
+// the ICCCM asks for.
+void send_withdraw(Session &s, Window w) {
+    XEvent ev{};
+    ev.xunmap.type = UnmapNotify;
+    ev.xunmap.event = s.c.root();
+    ev.xunmap.window = w;
+    ev.xunmap.from_configure = False;
+    XSendEvent(s.c.dpy(), s.c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &ev);
+    XSync(s.c.dpy(), False);
+}
+
+// --- focus and colours
+
+TEST(Focus, EnteringActivatesAndFocusesLeavingToRootChangesNothing) {
+    Session s;
+    Managed a = manage(s, at(100, 100, 200, 100, "A"));
+    Managed b = manage(s, at(500, 100, 200, 100, "B"));
+    ASSERT_TRUE(a.win && b.win && a.tab && b.tab);
+    ASSERT_TRUE(synced(s));
+
+    // Nobody is active yet: everything is drawn inactive.
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+    EXPECT_EQ(tab_colour(s, a), kInactive);
+    EXPECT_EQ(frame_colour(s, b), kInactive);
+    EXPECT_EQ(active_window(s), 0u);
+
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, a), kActive);
+    EXPECT_EQ(tab_colour(s, a), kActive);
+    EXPECT_EQ(frame_colour(s, b), kInactive);
+    EXPECT_EQ(tab_colour(s, b), kInactive);
+    EXPECT_EQ(active_window(s), a.win);
+
+    enter(s, b.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, b), kActive);
+    EXPECT_EQ(tab_colour(s, b), kActive);
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+    EXPECT_EQ(tab_colour(s, a), kInactive);
+    EXPECT_EQ(active_window(s), b.win);
+
+    // Onto the bare root: B stays active, coloured and focused.
+    s.park();
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(s.c.focus(), b.win);
+    EXPECT_EQ(frame_colour(s, b), kActive);
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+    EXPECT_EQ(active_window(s), b.win);
+
+    // The tab counts as the window: entering A's tab activates and focuses A.
+    enter(s, a.tab);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, a), kActive);
+    EXPECT_EQ(frame_colour(s, b), kInactive);
+    EXPECT_EQ(active_window(s), a.win);
+}
+
+TEST(Focus, ChosenColoursAreUsed) {
+    Session s({"-bg", "#00ff00", "-abg", "#ff0000"});
+    Managed a = manage(s, at(100, 100));
+    Managed b = manage(s, at(500, 100));
+    ASSERT_TRUE(a.win && b.win);
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, a), (Rgb{255, 0, 0}));
+    EXPECT_EQ(tab_colour(s, a), (Rgb{255, 0, 0}));
+    EXPECT_EQ(frame_colour(s, b), (Rgb{0, 255, 0}));
+    EXPECT_EQ(tab_colour(s, b), (Rgb{0, 255, 0}));
+}
+
+TEST(Focus, HiddenClientEnteredThroughItsTabBecomesActiveWithoutFocus) {
+    Session s;
+    Managed a = manage(s, at(100, 100, 200, 100, "A"));
+    Managed b = manage(s, at(500, 100, 200, 100, "B"));
+    ASSERT_TRUE(a.win && b.win && a.tab && b.tab);
+
+    enter(s, b.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    chord(s, XK_s); // hide B: frame and window go, the tab stays
+    ASSERT_TRUE(s.c.wait_until([&] { return unmapped(s, b.frame) && unmapped(s, b.win); }));
+    EXPECT_TRUE(viewable(s, b.tab));
+    EXPECT_EQ(s.c.wm_state(b.win), IconicState);
+
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(active_window(s), a.win);
+
+    enter(s, b.tab);
+    ASSERT_TRUE(s.c.wait_until([&] { return active_window(s) == b.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(s.c.focus(), a.win) << "the focus must stay where it was";
+    EXPECT_EQ(tab_colour(s, b), kActive);
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+    EXPECT_EQ(tab_colour(s, a), kInactive);
+    EXPECT_TRUE(unmapped(s, b.frame)) << "entering the tab does not restore the window";
+}
+
+TEST(Focus, AltTabCyclesFromActiveTowardsOlderAndWrapsIncludingHidden) {
+    Session s;
+    // Managed in this order, so the list reads C, B, A (newest first).
+    Managed a = manage(s, at(50, 100, 200, 100, "A"));
+    Managed b = manage(s, at(350, 100, 200, 100, "B"));
+    Managed c = manage(s, at(650, 100, 200, 100, "C"));
+    ASSERT_TRUE(a.win && b.win && c.win && b.tab);
+    ASSERT_TRUE(synced(s));
+
+    // Without an active client the newest client is chosen.
+    chord(s, XK_Tab, Mod1Mask);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == c.win; }));
+    EXPECT_EQ(active_window(s), c.win);
+
+    // Hide B, then make A active and leave the pointer on the bare root.
+    enter(s, b.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    chord(s, XK_s);
+    ASSERT_TRUE(s.c.wait_until([&] { return unmapped(s, b.frame); }));
+    ASSERT_EQ(s.c.wm_state(b.win), IconicState);
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    s.park();
+    ASSERT_TRUE(synced(s));
+    ASSERT_EQ(active_window(s), a.win);
+
+    // A is the oldest: the walk wraps round to the newest, C.
+    chord(s, XK_Tab, Mod1Mask);
+    EXPECT_EQ(active_window(s), c.win);
+    EXPECT_EQ(s.c.focus(), c.win);
+    EXPECT_EQ(frame_colour(s, c), kActive);
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+
+    // Then the hidden B: active and NormalState, but still hidden and without focus.
+    chord(s, XK_Tab, Mod1Mask);
+    EXPECT_EQ(active_window(s), b.win);
+    EXPECT_EQ(s.c.focus(), c.win);
+    EXPECT_EQ(tab_colour(s, b), kActive);
+    EXPECT_EQ(frame_colour(s, c), kInactive);
+    EXPECT_EQ(s.c.wm_state(b.win), NormalState);
+    EXPECT_TRUE(unmapped(s, b.frame));
+    EXPECT_TRUE(unmapped(s, b.win));
+    EXPECT_TRUE(viewable(s, b.tab));
+
+    chord(s, XK_Tab, Mod1Mask);
+    EXPECT_EQ(active_window(s), a.win);
+    EXPECT_EQ(s.c.focus(), a.win);
+    EXPECT_EQ(frame_colour(s, a), kActive);
+    EXPECT_EQ(tab_colour(s, b), kInactive);
+
+    chord(s, XK_Tab, Mod1Mask);
+    EXPECT_EQ(active_window(s), c.win);
+    EXPECT_EQ(s.c.focus(), c.win);
+}
+
+// --- desktops
+
+TEST(Desktops, SwitchingUnmapsAndMapsWithWmStateAndReleasesNothing) {
+    Session s;
+    Managed a = manage(s, at(50, 100, 200, 100, "A"));  // plain
+    Managed b = manage(s, at(350, 100, 200, 100, "B")); // tab hidden
+    Managed c = manage(s, at(650, 100, 200, 100, "C")); // hidden
+    ASSERT_TRUE(a.tab && b.tab && c.tab);
+
+    enter(s, b.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    chord(s, XK_t);
+    ASSERT_TRUE(s.c.wait_until([&] { return unmapped(s, b.tab); }));
+    enter(s, c.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == c.win; }));
+    chord(s, XK_s);
+    ASSERT_TRUE(s.c.wait_until([&] { return unmapped(s, c.frame); }));
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    s.park();
+    ASSERT_TRUE(synced(s));
+    ASSERT_EQ(active_window(s), a.win);
+    EXPECT_EQ(current_desktop_property(s), 0);
+
+    chord(s, XK_2);
+    for (const Managed *m : {&a, &b, &c}) {
+        EXPECT_TRUE(unmapped(s, m->frame));
+        EXPECT_TRUE(unmapped(s, m->win));
+        EXPECT_TRUE(unmapped(s, m->tab));
+        EXPECT_EQ(s.c.wm_state(m->win), IconicState);
+        EXPECT_TRUE(s.c.is_framed(m->win)) << "switching away released a client";
+    }
+    EXPECT_EQ(current_desktop_property(s), 1);
+    // A lived on the desktop left: nobody is active, and the focus fell back.
+    EXPECT_EQ(active_window(s), 0u);
+    EXPECT_EQ(s.c.focus(), static_cast<Window>(PointerRoot));
+
+    // A window made now lives on desktop 2.
+    Managed d = manage(s, at(50, 400, 200, 100, "D"));
+    ASSERT_TRUE(d.tab);
+    EXPECT_EQ(s.c.wm_state(d.win), NormalState);
+
+    chord(s, XK_1);
+    EXPECT_EQ(current_desktop_property(s), 0);
+    EXPECT_TRUE(viewable(s, a.frame));
+    EXPECT_TRUE(viewable(s, a.win));
+    EXPECT_TRUE(viewable(s, a.tab));
+    EXPECT_TRUE(viewable(s, b.frame));
+    EXPECT_TRUE(viewable(s, b.win));
+    EXPECT_TRUE(unmapped(s, b.tab)) << "a hidden tab stays hidden";
+    EXPECT_TRUE(unmapped(s, c.frame)) << "a hidden client stays hidden";
+    EXPECT_TRUE(unmapped(s, c.win));
+    EXPECT_TRUE(viewable(s, c.tab));
+    for (const Managed *m : {&a, &b, &c}) {
+        EXPECT_EQ(s.c.wm_state(m->win), NormalState);
+        EXPECT_TRUE(s.c.is_framed(m->win)) << "switching back released a client";
+    }
+    EXPECT_TRUE(unmapped(s, d.frame));
+    EXPECT_TRUE(unmapped(s, d.win));
+    EXPECT_TRUE(unmapped(s, d.tab));
+    EXPECT_EQ(s.c.wm_state(d.win), IconicState);
+    EXPECT_TRUE(s.c.is_framed(d.win));
+    // A was drawn inactive when it stopped being active.
+    EXPECT_EQ(frame_colour(s, a), kInactive);
+    EXPECT_EQ(active_window(s), 0u);
+
+    // Switching to the desktop shown changes nothing.
+    s.c.clear_events();
+    chord(s, XK_1);
+    s.c.pump();
+    for (const XEvent &ev : s.c.events()) {
+        EXPECT_NE(ev.type, UnmapNotify) << "window 0x" << std::hex << ev.xunmap.window;
+        EXPECT_NE(ev.type, PropertyNotify) << "window 0x" << std::hex << ev.xproperty.window;
+    }
+
+    // The manager counted exactly the unmaps it caused: each application's own
+    // withdrawal now releases its window.
+    s.c.unmap(a.win);
+    EXPECT_TRUE(s.c.wait_until([&] { return released(s, a.win); }));
+    s.c.unmap(b.win);
+    EXPECT_TRUE(s.c.wait_until([&] { return released(s, b.win); }));
+    send_withdraw(s, c.win);
+    EXPECT_TRUE(s.c.wait_until([&] { return released(s, c.win); }));
+    EXPECT_TRUE(s.c.is_framed(d.win));
+}
+
+TEST(Desktops, WindowOfAnotherDesktopMappingItselfBringsItsDesktop) {
+    Session s;
+    Managed a = manage(s, at(50, 100, 200, 100, "A"));
+    Managed f = manage(s, at(650, 100, 200, 100, "F"));
+    ASSERT_TRUE(a.tab && f.tab);
+    // F: fixed and hidden, so only its tab shows on every desktop.
+    enter(s, f.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == f.win; }));
+    chord(s, XK_f);
+    chord(s, XK_s);
+    ASSERT_TRUE(s.c.wait_until([&] { return unmapped(s, f.frame); }));
+    s.park();
+
+    chord(s, XK_2);
+    Managed d = manage(s, at(350, 100, 200, 100, "D"));
+    ASSERT_TRUE(d.tab);
+    chord(s, XK_1);
+    ASSERT_TRUE(unmapped(s, d.frame));
+    ASSERT_TRUE(viewable(s, a.frame));
+    ASSERT_EQ(current_desktop_property(s), 0);
+
+    // D's application maps its window again: desktop 2 comes into view.
+    s.c.map(d.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, d.frame); }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_TRUE(viewable(s, d.win));
+    EXPECT_TRUE(viewable(s, d.tab));
+    EXPECT_EQ(s.c.wm_state(d.win), NormalState);
+    EXPECT_TRUE(unmapped(s, a.frame));
+    EXPECT_TRUE(unmapped(s, a.tab));
+    EXPECT_EQ(s.c.wm_state(a.win), IconicState);
+    EXPECT_EQ(current_desktop_property(s), 1);
+    EXPECT_TRUE(viewable(s, f.tab));
+
+    // The fixed window mapping itself changes no desktop; being hidden, it stays
+    // hidden but reads NormalState.
+    s.c.map(f.win);
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(s.c.wm_state(f.win), NormalState);
+    EXPECT_TRUE(unmapped(s, f.frame));
+    EXPECT_TRUE(viewable(s, f.tab));
+    EXPECT_TRUE(viewable(s, d.frame));
+    EXPECT_TRUE(unmapped(s, a.frame));
+    EXPECT_EQ(current_desktop_property(s), 1);
+
+    // The desktop really changed: the number key for 1 brings A back.
+    chord(s, XK_1);
+    EXPECT_TRUE(viewable(s, a.frame));
+    EXPECT_TRUE(unmapped(s, d.frame));
+    EXPECT_TRUE(s.c.is_framed(a.win));
+    EXPECT_TRUE(s.c.is_framed(d.win));
+}
+
+TEST(Desktops, FixedWindowStaysOnEveryDesktopInFixedColourWhileActive) {
+    Session s;
+    Managed a = manage(s, at(50, 100, 200, 100, "A"));
+    Managed f = manage(s, at(650, 100, 200, 100, "F"));
+    ASSERT_TRUE(a.tab && f.tab);
+
+    enter(s, f.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == f.win; }));
+    chord(s, XK_f);
+    EXPECT_EQ(frame_colour(s, f), kFixed);
+    EXPECT_EQ(tab_colour(s, f), kFixed);
+    s.park();
+    ASSERT_TRUE(synced(s));
+
+    s.c.clear_events();
+    chord(s, XK_2);
+    EXPECT_TRUE(unmapped(s, a.frame));
+    EXPECT_TRUE(viewable(s, f.frame));
+    EXPECT_TRUE(viewable(s, f.win));
+    EXPECT_TRUE(viewable(s, f.tab));
+    EXPECT_EQ(s.c.wm_state(f.win), NormalState);
+    EXPECT_EQ(active_window(s), f.win) << "an active fixed window stays active";
+    EXPECT_EQ(s.c.focus(), f.win);
+    EXPECT_EQ(frame_colour(s, f), kFixed);
+    // Never unmapped, WM_STATE never rewritten.
+    s.c.pump();
+    for (const XEvent &ev : s.c.events()) {
+        if (ev.type == UnmapNotify) {
+            EXPECT_NE(ev.xunmap.window, f.win);
+        }
+        if (ev.type == PropertyNotify && ev.xproperty.window == f.win) {
+            EXPECT_NE(ev.xproperty.atom, s.c.atom("WM_STATE"));
+        }
+    }
+
+    // Another client of desktop 2 takes over: the fixed one goes to the plain colour.
+    Managed b = manage(s, at(350, 100, 200, 100, "B"));
+    ASSERT_TRUE(b.tab);
+    enter(s, b.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, b), kActive);
+    EXPECT_EQ(frame_colour(s, f), kInactive);
+    EXPECT_EQ(tab_colour(s, f), kInactive);
+    enter(s, f.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == f.win; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(frame_colour(s, f), kFixed);
+    EXPECT_EQ(frame_colour(s, b), kInactive);
+
+    // Un-fixed while desktop 2 shows: F now lives on desktop 2.
+    chord(s, XK_f);
+    EXPECT_EQ(frame_colour(s, f), kActive);
+    EXPECT_EQ(tab_colour(s, f), kActive);
+    s.park();
+    chord(s, XK_1);
+    EXPECT_TRUE(viewable(s, a.frame));
+    EXPECT_TRUE(unmapped(s, b.frame));
+    EXPECT_TRUE(unmapped(s, f.frame));
+    EXPECT_TRUE(unmapped(s, f.tab));
+    EXPECT_EQ(s.c.wm_state(f.win), IconicState);
+    chord(s, XK_2);
+    EXPECT_TRUE(viewable(s, f.frame));
+    EXPECT_TRUE(viewable(s, b.frame));
+    EXPECT_TRUE(unmapped(s, a.frame));
+    for (const Managed *m : {&a, &b, &f})
+        EXPECT_TRUE(s.c.is_framed(m->win));
+}
+
+// --- maximizing
+
+TEST(Maximize, VerticalHorizontalBothAndRestore) {
+    Session s;
+    const int W = s.x.width(), H = s.x.height(), th = s.th, b = kBorder;
+    Managed a = manage(s, at(100, 200, 300, 150, "A"));
+    ASSERT_TRUE(a.tab);
+    const Geometry g0 = s.c.geometry(a.win);
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    const auto pointer0 = s.c.pointer();
+
+    // Vertical: the tab's top on the head's top, the frame's bottom on its bottom.
+    s.c.clear_events();
+    chord(s, XK_v);
+    Geometry v{g0.x, th + b, g0.width, static_cast<unsigned>(H - th - 2 * b), 0};
+    EXPECT_EQ(s.c.geometry(a.win), v);
+    EXPECT_EQ(s.c.geometry(a.frame),
+              (Geometry{g0.x - b, th, g0.width + 2 * b, static_cast<unsigned>(H - th), 0}));
+    EXPECT_EQ(s.c.geometry(a.tab).y, 0);
+    EXPECT_EQ(s.c.geometry(a.tab).x, g0.x - b);
+    auto notify = s.c.wait_event([&](const XEvent &ev) {
+        return ev.type == ConfigureNotify && ev.xconfigure.send_event &&
+               ev.xconfigure.window == a.win && ev.xconfigure.height == static_cast<int>(v.height);
+    });
+    ASSERT_TRUE(notify) << "no synthetic ConfigureNotify for the new size";
+    EXPECT_EQ(notify->xconfigure.x, v.x);
+    EXPECT_EQ(notify->xconfigure.y, v.y);
+    EXPECT_EQ(s.c.pointer(), pointer0) << "maximizing does not move the pointer";
+
+    chord(s, XK_v);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+
+    // Horizontal: the frame spans the head.
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(a.win),
+              (Geometry{b, g0.y, static_cast<unsigned>(W - 2 * b), g0.height, 0}));
+    EXPECT_EQ(s.c.geometry(a.frame).x, 0);
+    EXPECT_EQ(s.c.geometry(a.frame).width, static_cast<unsigned>(W));
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+
+    // Both, and both back.
+    chord(s, XK_x);
+    EXPECT_EQ(s.c.geometry(a.win), (Geometry{b, th + b, static_cast<unsigned>(W - 2 * b),
+                                             static_cast<unsigned>(H - th - 2 * b), 0}));
+    chord(s, XK_x);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+
+    // Maximized vertically only, "both" restores vertically and maximizes horizontally.
+    chord(s, XK_v);
+    chord(s, XK_x);
+    EXPECT_EQ(s.c.geometry(a.win),
+              (Geometry{b, g0.y, static_cast<unsigned>(W - 2 * b), g0.height, 0}));
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+
+    // With the tab hidden the frame's top goes onto the head's top.
+    chord(s, XK_t);
+    chord(s, XK_v);
+    EXPECT_EQ(s.c.geometry(a.win),
+              (Geometry{g0.x, b, g0.width, static_cast<unsigned>(H - 2 * b), 0}));
+    chord(s, XK_v);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+    chord(s, XK_t);
+
+    // A maximum width holds, anchored at the head's left edge.
+    WindowSpec spec = at(700, 600, 300, 150, "M");
+    XSizeHints hints{};
+    hints.flags = PMaxSize;
+    hints.max_width = 500;
+    hints.max_height = 100000;
+    spec.normal_hints = hints;
+    Managed m = manage(s, spec);
+    ASSERT_TRUE(m.win);
+    const Geometry m0 = s.c.geometry(m.win);
+    enter(s, m.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == m.win; }));
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(m.win), (Geometry{b, m0.y, 500, m0.height, 0}));
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(m.win), m0);
+    EXPECT_EQ(s.c.geometry(a.win), g0) << "another window was touched";
+
+    // Absurd hints (a maximum size of 0) still leave a window of at least 1 x 1 that
+    // stays managed. (The vertical toggle's hint constraint also shrinks the width,
+    // before the horizontal one saves it, so no exact restore is expected.)
+    spec = at(1000, 350, 200, 100, "Z");
+    hints.max_width = 0;
+    hints.max_height = 0;
+    spec.normal_hints = hints;
+    Managed z = manage(s, spec);
+    ASSERT_TRUE(z.win);
+    const Geometry z0 = s.c.geometry(z.win);
+    enter(s, z.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == z.win; }));
+    chord(s, XK_x);
+    Geometry zmax = s.c.geometry(z.win);
+    EXPECT_EQ(zmax.x, b);
+    EXPECT_EQ(zmax.y, th + b);
+    EXPECT_GE(zmax.width, 1u);
+    EXPECT_GE(zmax.height, 1u);
+    EXPECT_TRUE(s.c.is_framed(z.win));
+    chord(s, XK_x);
+    Geometry zback = s.c.geometry(z.win);
+    EXPECT_GE(zback.width, 1u);
+    EXPECT_GE(zback.height, 1u);
+    EXPECT_EQ(zback.y, z0.y);
+    EXPECT_TRUE(s.c.is_framed(z.win));
+    EXPECT_TRUE(s.c.errors().empty());
+}
+
+TEST(Maximize, OnTheHeadUnderThePointer) {
+    Session s({}, XServer::two_heads(800, 600, 640, 480));
+    const int th = s.th, b = kBorder;
+    ASSERT_EQ(s.x.width(), 1440);
+    Managed a = manage(s, at(100, 100, 200, 100, "A"));
+    ASSERT_TRUE(a.tab);
+    const Geometry g0 = s.c.geometry(a.win);
+    ASSERT_LT(g0.x + static_cast<int>(g0.width), 800) << "the window must start on head 0";
+    enter(s, a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+
+    // The pointer goes to head 1, on the bare root; A stays active.
+    warp_pointer(s, 1100, 300);
+    ASSERT_TRUE(synced(s));
+    ASSERT_EQ(s.c.pointer(), std::make_pair(1100, 300));
+    ASSERT_EQ(active_window(s), a.win);
+
+    chord(s, XK_b);
+    EXPECT_EQ(s.c.geometry(a.win), (Geometry{800 + b, g0.y, 640 - 2 * b, g0.height, 0}));
+    chord(s, XK_v);
+    EXPECT_EQ(s.c.geometry(a.win),
+              (Geometry{800 + b, th + b, 640 - 2 * b, static_cast<unsigned>(480 - th - 2 * b), 0}));
+    EXPECT_EQ(s.c.geometry(a.frame).x, 800);
+    EXPECT_EQ(s.c.geometry(a.frame).width, 640u);
+    EXPECT_EQ(s.c.geometry(a.tab).y, 0);
+
+    // Both restored.
+    chord(s, XK_x);
+    EXPECT_EQ(s.c.geometry(a.win), g0);
+
+    // In the strip below the shorter head 1 the pointer is on no head: head 0 counts.
+    warp_pointer(s, 1100, 550);
+    ASSERT_TRUE(synced(s));
+    ASSERT_EQ(s.c.pointer(), std::make_pair(1100, 550));
+    chord(s, XK_v);
+    EXPECT_EQ(s.c.geometry(a.win),
+              (Geometry{g0.x, th + b, g0.width, static_cast<unsigned>(600 - th - 2 * b), 0}));
+}
+
+// --- snapping on keyboard moves
+
+TEST(Snap, KeyboardMovesEndTouchingNeighboursAndHeadEdges) {
+    Session s({"-snap", "10"});
+    const int th = s.th, b = kBorder;
+    // B with N to its right: frames 20 pixels apart.
+    Managed bw = manage(s, at(200, 300, 200, 100, "B"));
+    Managed nw = manage(s, at(424, 300, 200, 100, "N"));
+    // A near the left screen edge, well below B and N.
+    Managed aw = manage(s, at(26, 600, 200, 100, "A"));
+    // C near the top screen edge, far to the right.
+    Managed cw = manage(s, at(900, th + 18, 200, 100, "C"));
+    ASSERT_TRUE(bw.win && nw.win && aw.win && cw.win);
+    const Geometry b0 = s.c.geometry(bw.win), n0 = s.c.geometry(nw.win);
+    const Geometry a0 = s.c.geometry(aw.win), c0 = s.c.geometry(cw.win);
+    auto frame_gap = [&] {
+        Geometry bf = s.c.geometry(bw.frame), nf = s.c.geometry(nw.frame);
+        return nf.x - (bf.x + static_cast<int>(bf.width));
+    };
+    ASSERT_EQ(frame_gap(), 20) << "B at " << b0 << ", N at " << n0;
+    ASSERT_EQ(a0.x, 28);
+    ASSERT_EQ(c0.y, th + 20);
+
+    // 16 right leaves a gap of 4: B ends touching N.
+    enter(s, bw.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == bw.win; }));
+    chord(s, XK_l);
+    EXPECT_EQ(frame_gap(), 0);
+    EXPECT_EQ(s.c.geometry(bw.win), (Geometry{b0.x + 20, b0.y, b0.width, b0.height, 0}));
+    EXPECT_EQ(s.c.geometry(nw.win), n0) << "the neighbour does not move";
+
+    // 16 left from a frame 26 pixels off the screen edge: 10 pixels off is not
+    // near enough; the next step goes past the edge and snaps back onto it.
+    enter(s, aw.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == aw.win; }));
+    chord(s, XK_h);
+    EXPECT_EQ(s.c.geometry(aw.win).x, 12);
+    chord(s, XK_h);
+    EXPECT_EQ(s.c.geometry(aw.win).x, b);
+    EXPECT_EQ(s.c.geometry(aw.frame).x, 0);
+    EXPECT_EQ(s.c.geometry(aw.win).y, a0.y);
+
+    // 16 up brings C's tab within 4 pixels of the top: the tab ends on the edge.
+    enter(s, cw.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == cw.win; }));
+    chord(s, XK_k);
+    EXPECT_EQ(s.c.geometry(cw.win), (Geometry{c0.x, th + b, c0.width, c0.height, 0}));
+    EXPECT_EQ(s.c.geometry(cw.tab).y, 0);
+}
+
+} // namespace
