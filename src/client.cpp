@@ -1,6 +1,7 @@
 // Clients: the record and its index, managing, the tab, client requests, releasing,
 // closing, hiding and tab toggling.
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/extensions/shape.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <xcb/xcb.h>
 
 #include "tavrel.h"
 
@@ -111,6 +113,10 @@ static unsigned int frame_h(Client *c) {
 void place_client(Client *c) {
     int px = 0, py = 0;
     query_pointer_root(&px, &py);
+    place_client_at(c, px, py);
+}
+
+void place_client_at(Client *c, int px, int py) {
     calc::PlaceInput in{};
     in.x = c->x;
     in.y = c->y;
@@ -204,6 +210,167 @@ static bool window_is_managed_elsewhere(Window w) {
     return it != client_index.end();
 }
 
+namespace {
+
+// Everything the manager reads about a window it takes over, asked for in one batch:
+// the requests go out together and the replies come back in one round trip.
+struct WindowFacts {
+    bool exists = false;
+    bool override_redirect = false;
+    int map_state = IsUnmapped;
+    int x = 0, y = 0, width = 1, height = 1;
+    char *name = nullptr;     // WM_NAME as a Latin-1 STRING (XFree-able)
+    char *net_name = nullptr; // _NET_WM_NAME in Latin-1 when it fits (malloc)
+    bool has_hints = false;
+    XSizeHints hints{};
+    bool has_wm_hints = false;
+    long wm_hints_flags = 0;
+    bool input = true;
+    int initial_state = NormalState;
+    bool takes_focus = false;
+    bool dock = false;
+    char *res_class = nullptr; // malloc
+    int px = 0, py = 0;
+};
+
+xcb_get_property_cookie_t ask_property(xcb_connection_t *xc, Window w, Atom prop, Atom type,
+                                       uint32_t longs) {
+    return xcb_get_property(xc, 0, static_cast<xcb_window_t>(w), static_cast<xcb_atom_t>(prop),
+                            static_cast<xcb_atom_t>(type), 0, longs);
+}
+
+// The property's value when it has the given type and format, else null (freed by caller
+// through the reply).
+const void *property_value(xcb_get_property_reply_t *r, Atom type, int format, int *items) {
+    *items = 0;
+    if (!r || r->type != type || r->format != format) return nullptr;
+    *items = xcb_get_property_value_length(r) / (format / 8);
+    return xcb_get_property_value(r);
+}
+
+bool atom_listed(xcb_get_property_reply_t *r, Atom atom) {
+    int n;
+    auto *list = static_cast<const uint32_t *>(property_value(r, XA_ATOM, 32, &n));
+    for (int i = 0; list && i < n; ++i)
+        if (list[i] == atom) return true;
+    return false;
+}
+
+void read_size_hints(xcb_get_property_reply_t *r, WindowFacts *f) {
+    int n;
+    auto *v = static_cast<const uint32_t *>(property_value(r, XA_WM_SIZE_HINTS, 32, &n));
+    if (!v || n < 15) return;
+    auto at = [&](int i) { return static_cast<int>(static_cast<int32_t>(v[i])); };
+    XSizeHints &h = f->hints;
+    h.flags = static_cast<long>(v[0]) & (USPosition | USSize | PAllHints);
+    h.x = at(1);
+    h.y = at(2);
+    h.width = at(3);
+    h.height = at(4);
+    h.min_width = at(5);
+    h.min_height = at(6);
+    h.max_width = at(7);
+    h.max_height = at(8);
+    h.width_inc = at(9);
+    h.height_inc = at(10);
+    h.min_aspect.x = at(11);
+    h.min_aspect.y = at(12);
+    h.max_aspect.x = at(13);
+    h.max_aspect.y = at(14);
+    if (n >= 18) {
+        h.flags |= static_cast<long>(v[0]) & (PBaseSize | PWinGravity);
+        h.base_width = at(15);
+        h.base_height = at(16);
+        h.win_gravity = at(17);
+    }
+    f->has_hints = true;
+}
+
+void fetch_window_facts(Window w, WindowFacts *f) {
+    xcb_connection_t *xc = XGetXCBConnection(wm.display);
+    const xcb_window_t xw = static_cast<xcb_window_t>(w);
+    auto attr_c = xcb_get_window_attributes(xc, xw);
+    auto geom_c = xcb_get_geometry(xc, xw);
+    auto name_c = ask_property(xc, w, XA_WM_NAME, XA_STRING, 16384);
+    auto net_name_c = ask_property(xc, w, net_atoms.net_wm_name, net_atoms.utf8_string, 16384);
+    auto hints_c = ask_property(xc, w, XA_WM_NORMAL_HINTS, XA_WM_SIZE_HINTS, 18);
+    auto wm_hints_c = ask_property(xc, w, XA_WM_HINTS, XA_WM_HINTS, 9);
+    auto protocols_c = ask_property(xc, w, wm.atom_wm_protocols, XA_ATOM, 64);
+    auto type_c = ask_property(xc, w, net_atoms.net_wm_window_type, XA_ATOM, 32);
+    xcb_get_property_cookie_t class_c{};
+    if (settings.tabless_list) class_c = ask_property(xc, w, XA_WM_CLASS, XA_STRING, 256);
+    auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
+
+    xcb_generic_error_t *err = nullptr;
+    auto *attr = xcb_get_window_attributes_reply(xc, attr_c, &err);
+    auto *geom = xcb_get_geometry_reply(xc, geom_c, nullptr);
+    auto *name = xcb_get_property_reply(xc, name_c, nullptr);
+    auto *net_name = xcb_get_property_reply(xc, net_name_c, nullptr);
+    auto *hints = xcb_get_property_reply(xc, hints_c, nullptr);
+    auto *wm_hints = xcb_get_property_reply(xc, wm_hints_c, nullptr);
+    auto *protocols = xcb_get_property_reply(xc, protocols_c, nullptr);
+    auto *type = xcb_get_property_reply(xc, type_c, nullptr);
+    auto *cls = settings.tabless_list ? xcb_get_property_reply(xc, class_c, nullptr) : nullptr;
+    auto *pointer = xcb_query_pointer_reply(xc, pointer_c, nullptr);
+
+    f->exists = attr && geom && !err;
+    if (f->exists) {
+        f->override_redirect = attr->override_redirect;
+        f->map_state = attr->map_state;
+        f->x = geom->x;
+        f->y = geom->y;
+        f->width = geom->width;
+        f->height = geom->height;
+        int n;
+        if (auto *v = static_cast<const char *>(property_value(name, XA_STRING, 8, &n))) {
+            f->name = static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1));
+            if (f->name) {
+                std::memcpy(f->name, v, static_cast<size_t>(n));
+                f->name[n] = '\0';
+            }
+        }
+        if (auto *v = static_cast<const unsigned char *>(
+                property_value(net_name, net_atoms.utf8_string, 8, &n));
+            v && n > 0)
+            f->net_name = latin1_from_utf8(v, static_cast<size_t>(n));
+        read_size_hints(hints, f);
+        if (auto *v = static_cast<const uint32_t *>(property_value(wm_hints, XA_WM_HINTS, 32, &n));
+            v && n >= 8) {
+            f->has_wm_hints = true;
+            f->wm_hints_flags = static_cast<long>(v[0]);
+            if (v[0] & InputHint) f->input = v[1] != 0;
+            if (v[0] & StateHint) f->initial_state = static_cast<int>(static_cast<int32_t>(v[2]));
+        }
+        f->takes_focus = atom_listed(protocols, net_atoms.wm_take_focus);
+        f->dock = atom_listed(type, net_atoms.net_wm_window_type_dock);
+        if (auto *v = static_cast<const char *>(property_value(cls, XA_STRING, 8, &n))) {
+            // "instance\0class\0": the class is the second string.
+            const char *end = v + n;
+            const char *second = static_cast<const char *>(std::memchr(v, '\0', n));
+            if (second && ++second < end) {
+                size_t len = strnlen(second, static_cast<size_t>(end - second));
+                f->res_class = static_cast<char *>(std::malloc(len + 1));
+                if (f->res_class) {
+                    std::memcpy(f->res_class, second, len);
+                    f->res_class[len] = '\0';
+                }
+            }
+        }
+        if (pointer) {
+            f->px = pointer->root_x;
+            f->py = pointer->root_y;
+        }
+    }
+    for (void *p :
+         {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(name),
+          static_cast<void *>(net_name), static_cast<void *>(hints), static_cast<void *>(wm_hints),
+          static_cast<void *>(protocols), static_cast<void *>(type), static_cast<void *>(cls),
+          static_cast<void *>(pointer), static_cast<void *>(err)})
+        std::free(p);
+}
+
+} // namespace
+
 void new_client(Window w) {
     Display *d = wm.display;
     // Never the root, nor one of the manager's own windows.
@@ -214,28 +381,24 @@ void new_client(Window w) {
     if (!c || !hints) {
         std::fputs("out of memory in new_client; limping onward\n", stderr);
         delete c;
+        if (hints) XFree(hints);
         XUngrabServer(d);
         return;
     }
-    wm.pending_window = w;
-    XFetchName(d, w, &c->name);
-    XWindowAttributes attr;
-    bool ok = wm.pending_window != 0;
-    if (ok) ok = XGetWindowAttributes(d, w, &attr) && wm.pending_window != 0;
-    // Override-redirect windows and docks place themselves: they are not framed.
-    if (ok && (attr.override_redirect || ewmh_is_dock(w))) {
-        if (!attr.override_redirect && wm.pending_window != 0) XMapWindow(d, w);
-        ok = false;
-    }
-    if (!ok) {
-        wm.pending_window = 0;
-        c->size_hints = hints;
+    WindowFacts f;
+    fetch_window_facts(w, &f);
+    c->size_hints = hints;
+    c->name = f.name;
+    c->net_name = f.net_name;
+    // A window that is gone is abandoned; override-redirect windows and docks place
+    // themselves and are not framed.
+    if (!f.exists || f.override_redirect || f.dock) {
+        if (f.exists && f.dock && !f.override_redirect) XMapWindow(d, w);
+        std::free(f.res_class);
         free_client_memory(c);
-        XSync(d, False);
         XUngrabServer(d);
         return;
     }
-    wm.pending_window = 0;
     c->next = wm.client_list;
     wm.client_list = c;
     ++wm.client_count;
@@ -244,59 +407,48 @@ void new_client(Window w) {
     c->ignore_unmap = 0;
     c->iconic = 0;
     c->tab_offset = 0;
-    c->size_hints = hints;
-    ewmh_read_client(c); // extended name, protocols
     c->tab_width = c->name || c->net_name ? tab_text_width(c) + 8 : 6;
-    hints->width_inc = 1;
-    hints->height_inc = 1;
-    long supplied = 0;
-    XGetWMNormalHints(d, w, hints, &supplied);
-    c->x = attr.x;
-    c->y = attr.y;
-    c->width = calc::clamp_size(attr.width);
-    c->height = calc::clamp_size(attr.height);
+    if (f.has_hints) {
+        *hints = f.hints;
+    } else {
+        hints->width_inc = 1;
+        hints->height_inc = 1;
+    }
+    c->x = f.x;
+    c->y = f.y;
+    c->width = calc::clamp_size(f.width);
+    c->height = calc::clamp_size(f.height);
     c->border = settings.border_width;
     c->saved_width = c->saved_height = 0;
     c->tab_visible = c->border != 0;
     c->desktop = wm.current_desktop;
+    c->accepts_input = f.input;
+    c->takes_focus = f.takes_focus;
     bool start_hidden = false;
-    XWMHints *wh = XGetWMHints(d, w);
-    c->accepts_input = !(wh && (wh->flags & InputHint)) || wh->input;
-    if (attr.map_state == IsViewable) {
+    if (f.map_state == IsViewable) {
         c->ignore_unmap += 1;
     } else {
-        place_client(c);
-        if (wh && (wh->flags & StateHint)) {
-            write_wm_state(c, wh->initial_state);
-            start_hidden = wh->initial_state == IconicState;
+        place_client_at(c, f.px, f.py);
+        if (f.wm_hints_flags & StateHint) {
+            write_wm_state(c, f.initial_state);
+            start_hidden = f.initial_state == IconicState;
         }
     }
-    if (wh) XFree(wh);
     apply_gravity(c, +1);
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
-    if (c->width != attr.width || c->height != attr.height)
-        XResizeWindow(d, w, c->width, c->height);
+    if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
     build_frame(c);
     XMapWindow(d, c->window);
     XMapRaised(d, c->frame);
     if (c->border != 0) XMapRaised(d, c->tab);
     write_wm_state(c, NormalState);
-    XSync(d, False);
+    // Errors about the window now come back with the next read and release the client
+    // before the next event; no round trip is spent waiting for them here.
     XUngrabServer(d);
-    if (c->doomed) return;
-    if (settings.tabless_list) {
-        if (XClassHint *ch = XAllocClassHint()) {
-            if (XGetClassHint(d, w, ch) && !c->doomed && ch->res_class) {
-                if (calc::class_in_list(settings.tabless_list, ch->res_class)) toggle_tab(c);
-            }
-            if (ch->res_name) XFree(ch->res_name);
-            if (ch->res_class) XFree(ch->res_class);
-            XFree(ch);
-        }
-        if (c->doomed) return;
-    }
+    if (f.res_class && calc::class_in_list(settings.tabless_list, f.res_class)) toggle_tab(c);
+    std::free(f.res_class);
     ewmh_client_new(c);
-    if (start_hidden && !c->doomed) toggle_hidden(c);
+    if (start_hidden) toggle_hidden(c);
 }
 
 void handle_map_request(XMapRequestEvent *e) {

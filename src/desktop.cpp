@@ -33,7 +33,7 @@ void focus_client(Client *c) {
         ev.xclient.window = c->window;
         ev.xclient.message_type = wm.atom_wm_protocols;
         ev.xclient.format = 32;
-        ev.xclient.data.l[0] = static_cast<long>(XInternAtom(wm.display, "WM_TAKE_FOCUS", False));
+        ev.xclient.data.l[0] = static_cast<long>(net_atoms.wm_take_focus);
         ev.xclient.data.l[1] = CurrentTime;
         XSendEvent(wm.display, c->window, False, NoEventMask, &ev);
     }

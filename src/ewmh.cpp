@@ -63,7 +63,9 @@ bool shown(const Client *c) {
 }
 
 // UTF-8 to Latin-1, the repertoire of the core fonts; null when a character does not fit.
-char *utf8_to_latin1(const unsigned char *s, size_t n) {
+} // namespace
+
+char *latin1_from_utf8(const unsigned char *s, size_t n) {
     char *out = static_cast<char *>(std::malloc(n + 1));
     if (!out) return nullptr;
     size_t j = 0;
@@ -84,6 +86,8 @@ char *utf8_to_latin1(const unsigned char *s, size_t n) {
     return out;
 }
 
+namespace {
+
 void read_net_name(Client *c) {
     std::free(c->net_name);
     c->net_name = nullptr;
@@ -94,7 +98,7 @@ void read_net_name(Client *c) {
     if (XGetWindowProperty(wm.display, c->window, atoms[_NET_WM_NAME], 0, 16384, False,
                            atoms[UTF8_STRING], &type, &format, &n, &after, &data) == Success &&
         data && type == atoms[UTF8_STRING] && format == 8 && n > 0 && !c->doomed)
-        c->net_name = utf8_to_latin1(data, n);
+        c->net_name = latin1_from_utf8(data, n);
     if (data) XFree(data);
 }
 
@@ -178,8 +182,15 @@ void change_state(Client *c, long action, Atom prop) {
 
 } // namespace
 
+NetAtoms net_atoms;
+
 void ewmh_setup() {
     XInternAtoms(wm.display, const_cast<char **>(kAtomNames), kAtomCount, False, atoms);
+    net_atoms.utf8_string = atoms[UTF8_STRING];
+    net_atoms.net_wm_name = atoms[_NET_WM_NAME];
+    net_atoms.net_wm_window_type = atoms[_NET_WM_WINDOW_TYPE];
+    net_atoms.net_wm_window_type_dock = atoms[_NET_WM_WINDOW_TYPE_DOCK];
+    net_atoms.wm_take_focus = atoms[WM_TAKE_FOCUS];
     XSetWindowAttributes sa;
     sa.override_redirect = True;
     check_window = XCreateWindow(wm.display, wm.root, -1, -1, 1, 1, 0, CopyFromParent, InputOnly,
@@ -203,11 +214,6 @@ void ewmh_setup() {
     set_windows(wm.root, _NET_CLIENT_LIST_STACKING, nullptr, 0);
 }
 
-void ewmh_read_client(Client *c) {
-    read_net_name(c);
-    read_protocols(c);
-}
-
 bool ewmh_property_changed(Client *c, Atom a) {
     if (a == atoms[_NET_WM_NAME]) {
         read_net_name(c);
@@ -216,23 +222,6 @@ bool ewmh_property_changed(Client *c, Atom a) {
     if (a == XA_WM_HINTS) read_wm_hints(c);
     if (a == wm.atom_wm_protocols) read_protocols(c);
     return false;
-}
-
-bool ewmh_is_dock(Window w) {
-    Atom type;
-    int format;
-    unsigned long n, after;
-    unsigned char *data = nullptr;
-    bool dock = false;
-    if (XGetWindowProperty(wm.display, w, atoms[_NET_WM_WINDOW_TYPE], 0, 32, False, XA_ATOM, &type,
-                           &format, &n, &after, &data) == Success &&
-        data && type == XA_ATOM && format == 32) {
-        const Atom *list = reinterpret_cast<const Atom *>(data);
-        for (unsigned long i = 0; i < n; ++i)
-            if (list[i] == atoms[_NET_WM_WINDOW_TYPE_DOCK]) dock = true;
-    }
-    if (data) XFree(data);
-    return dock;
 }
 
 void ewmh_client_new(Client *c) {

@@ -31,6 +31,18 @@ void lower_client(Client *c) {
     XLowerWindow(wm.display, c->tab);
 }
 
+// The next event of a grab loop working on c, or false when the loop must end: a
+// shutdown is due, or an X error named the client (its window was destroyed, say).
+// Before waiting, the requests sent so far are answered, so such an error ends the loop
+// at once instead of at the next pointer event, and the pointer is given back.
+bool next_grab_event(Client *c, long mask, XEvent *ev) {
+    if (c->doomed || quit_requested) return false;
+    if (XCheckMaskEvent(wm.display, mask, ev)) return true;
+    XSync(wm.display, False);
+    if (c->doomed) return false;
+    return next_masked_event(mask, ev);
+}
+
 void warp_into(Client *c) {
     XWarpPointer(wm.display, None, c->window, 0, 0, 0, 0, c->width - 1, c->height - 1);
 }
@@ -268,7 +280,7 @@ void interactive_move(Client *c) {
     query_pointer_root(&px0, &py0);
     const int W = DisplayWidth(wm.display, wm.screen);
     XEvent ev;
-    while (!c->doomed && next_masked_event(kDragMask | ExposureMask, &ev)) {
+    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
         if (ev.type == Expose) {
             handle_expose(&ev.xexpose);
             continue;
@@ -307,7 +319,7 @@ void interactive_resize(Client *c) {
     Display *d = wm.display;
     XEvent ev;
     bool released = false;
-    while (!c->doomed && next_masked_event(kDragMask | ExposureMask, &ev)) {
+    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
         if (ev.type == Expose) {
             handle_expose(&ev.xexpose);
             continue;
@@ -346,7 +358,7 @@ void drag_tab(Client *c) {
     int px0, py0;
     query_pointer_root(&px0, &py0);
     XEvent ev;
-    while (!c->doomed && next_masked_event(kDragMask | ExposureMask, &ev)) {
+    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
         if (ev.type == Expose) {
             handle_expose(&ev.xexpose);
             continue;
@@ -364,7 +376,7 @@ void drag_tab(Client *c) {
 void close_on_release(Client *c) {
     if (!grab_pointer(ButtonPressMask | ButtonReleaseMask, wm.close_cursor)) return;
     XEvent ev;
-    while (!c->doomed && next_masked_event(kDragMask, &ev)) {
+    while (next_grab_event(c, kDragMask, &ev)) {
         if (ev.type != ButtonRelease) continue;
         if (ev.xbutton.subwindow == c->frame) close_client(c);
         break;

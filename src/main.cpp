@@ -196,6 +196,8 @@ int main(int argc, char **argv) {
             continue;
         }
         XNextEvent(wm.display, &ev);
+        // Errors read along with this event name clients that must go first.
+        release_doomed_clients();
         dispatch_event(&ev);
     }
 }

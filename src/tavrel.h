@@ -150,6 +150,8 @@ void send_synthetic_configure(Client *c);
 void apply_gravity(Client *c, int sign);
 void new_client(Window w);
 void place_client(Client *c);
+// Placement with the pointer position already known.
+void place_client_at(Client *c, int px, int py);
 void build_frame(Client *c);
 void copy_shape(Client *c);
 void fit_tab(Client *c);
@@ -204,6 +206,15 @@ void toggle_fixed(Client *c);
 void focus_client(Client *c);
 void grab_alt_buttons(Client *c);
 
+// Atoms of the extended hints that other subsystems read; filled by ewmh_setup.
+struct NetAtoms {
+    Atom utf8_string = 0, net_wm_name = 0, net_wm_window_type = 0, net_wm_window_type_dock = 0,
+         wm_take_focus = 0;
+};
+extern NetAtoms net_atoms;
+// UTF-8 text in Latin-1, the repertoire of the core fonts; null when it does not fit (malloc).
+char *latin1_from_utf8(const unsigned char *s, size_t n);
+
 // ewmh.cpp: extended hints for today's tools and ICCCM client requests
 void ewmh_setup();
 void ewmh_client_new(Client *c); // after a client is framed and mapped
@@ -215,9 +226,6 @@ void ewmh_update_client_desktop(Client *c);
 void ewmh_update_state(Client *c);
 void ewmh_frame_extents(Client *c);
 void handle_client_message(XClientMessageEvent *e);
-bool ewmh_is_dock(Window w);
-// Reads the extended name and the protocols of a new client.
-void ewmh_read_client(Client *c);
 // Follows a property change; true when the tab's text changed.
 bool ewmh_property_changed(Client *c, Atom a);
 void set_fullscreen(Client *c, bool on);
