@@ -6,7 +6,7 @@ set -euo pipefail
 # Package names; "a|b" means either one will do (the first is installed when neither is).
 wanted=(
     build-essential g++ make cmake
-    libx11-dev libx11-xcb-dev libxcb1-dev libxext-dev libxinerama-dev libxtst-dev
+    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-shape0-dev libxext-dev libxinerama-dev libxtst-dev
     libgtest-dev libbenchmark-dev
     xvfb xserver-xephyr xfonts-base x11-apps x11-utils xterm wmctrl xdotool
     "netpbm|imagemagick"

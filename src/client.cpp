@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include "tavrel.h"
@@ -139,6 +140,8 @@ void place_client_at(Client *c, int px, int py) {
     c->height = out.h;
 }
 
+static void set_frame_shape(Client *c);
+
 void build_frame(Client *c) {
     Display *d = wm.display;
     XSelectInput(d, c->window, PropertyChangeMask | EnterWindowMask);
@@ -160,7 +163,10 @@ void build_frame(Client *c) {
     index_client(c);
     if (wm.shape_present) {
         XShapeSelectInput(d, c->window, ShapeNotifyMask);
-        copy_shape(c);
+        if (c->shape_rects < 0)
+            copy_shape(c);
+        else if (c->shape_rects > 1)
+            set_frame_shape(c);
     }
     XAddToSaveSet(d, c->window);
     XSetWindowBorderWidth(d, c->window, 0);
@@ -168,13 +174,16 @@ void build_frame(Client *c) {
     send_synthetic_configure(c);
 }
 
+static void set_frame_shape(Client *c) {
+    XShapeCombineShape(wm.display, c->frame, ShapeBounding, c->border, c->border, c->window,
+                       ShapeBounding, ShapeSet);
+}
+
 void copy_shape(Client *c) {
     int count = 0, ordering = 0;
     XRectangle *rects =
         XShapeGetRectangles(wm.display, c->window, ShapeBounding, &count, &ordering);
-    if (count > 1)
-        XShapeCombineShape(wm.display, c->frame, ShapeBounding, c->border, c->border, c->window,
-                           ShapeBounding, ShapeSet);
+    if (count > 1) set_frame_shape(c);
     if (rects) XFree(rects);
 }
 
@@ -231,6 +240,7 @@ struct WindowFacts {
     bool dock = false;
     char *res_class = nullptr; // malloc
     int px = 0, py = 0;
+    int shape_rects = -1; // rectangles of the bounding shape; -1 when not asked
 };
 
 xcb_get_property_cookie_t ask_property(xcb_connection_t *xc, Window w, Atom prop, Atom type,
@@ -300,7 +310,14 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     xcb_get_property_cookie_t class_c{};
     if (settings.tabless_list) class_c = ask_property(xc, w, XA_WM_CLASS, XA_STRING, 256);
     auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
+    xcb_shape_get_rectangles_cookie_t shape_c{};
+    if (wm.shape_present) shape_c = xcb_shape_get_rectangles(xc, xw, XCB_SHAPE_SK_BOUNDING);
 
+    // The replies come in the order of the requests: waiting for the last one first
+    // means the others are already here, and the wait happens once.
+    auto *shape = wm.shape_present ? xcb_shape_get_rectangles_reply(xc, shape_c, nullptr) : nullptr;
+    if (shape) f->shape_rects = xcb_shape_get_rectangles_rectangles_length(shape);
+    auto *pointer = xcb_query_pointer_reply(xc, pointer_c, nullptr);
     xcb_generic_error_t *err = nullptr;
     auto *attr = xcb_get_window_attributes_reply(xc, attr_c, &err);
     auto *geom = xcb_get_geometry_reply(xc, geom_c, nullptr);
@@ -311,7 +328,6 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     auto *protocols = xcb_get_property_reply(xc, protocols_c, nullptr);
     auto *type = xcb_get_property_reply(xc, type_c, nullptr);
     auto *cls = settings.tabless_list ? xcb_get_property_reply(xc, class_c, nullptr) : nullptr;
-    auto *pointer = xcb_query_pointer_reply(xc, pointer_c, nullptr);
 
     f->exists = attr && geom && !err;
     if (f->exists) {
@@ -365,7 +381,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
          {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(name),
           static_cast<void *>(net_name), static_cast<void *>(hints), static_cast<void *>(wm_hints),
           static_cast<void *>(protocols), static_cast<void *>(type), static_cast<void *>(cls),
-          static_cast<void *>(pointer), static_cast<void *>(err)})
+          static_cast<void *>(pointer), static_cast<void *>(shape), static_cast<void *>(err)})
         std::free(p);
 }
 
@@ -424,6 +440,7 @@ void new_client(Window w) {
     c->desktop = wm.current_desktop;
     c->accepts_input = f.input;
     c->takes_focus = f.takes_focus;
+    c->shape_rects = f.shape_rects;
     bool start_hidden = false;
     if (f.map_state == IsViewable) {
         c->ignore_unmap += 1;

@@ -76,6 +76,8 @@ struct Client {
     // An X error named one of this client's windows: it is released before the next
     // event is handled, and nothing acts on it meanwhile.
     bool doomed = false;
+    // Rectangles of the bounding shape when the window was taken over; -1: not known.
+    int shape_rects = -1;
     // Extended hints.
     bool fullscreen = false;
     int fs_x = 0, fs_y = 0, fs_width = 0, fs_height = 0, fs_border = 0, fs_tab_visible = 0;
