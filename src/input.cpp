@@ -21,6 +21,30 @@ void ungrab_pointer() {
     XUngrabPointer(wm.display, CurrentTime);
 }
 
+// Of the motion events already waiting, only the latest before any button event
+// counts: the window goes where the pointer is now, without replaying every place it
+// has been. Button events, and everything after them, keep their order.
+Bool motion_before_buttons(Display *, XEvent *e, XPointer arg) {
+    bool *blocked = reinterpret_cast<bool *>(arg);
+    if (*blocked) return False;
+    if (e->type == ButtonPress || e->type == ButtonRelease) {
+        *blocked = true;
+        return False;
+    }
+    return e->type == MotionNotify;
+}
+
+void skip_to_latest_motion(XEvent *ev) {
+    for (;;) {
+        bool blocked = false;
+        XEvent next;
+        if (!XCheckIfEvent(wm.display, &next, motion_before_buttons,
+                           reinterpret_cast<XPointer>(&blocked)))
+            return;
+        *ev = next;
+    }
+}
+
 void raise_client(Client *c) {
     XRaiseWindow(wm.display, c->frame);
     XRaiseWindow(wm.display, c->tab);
@@ -287,6 +311,7 @@ void interactive_move(Client *c) {
         }
         if (ev.type == ButtonRelease) break;
         if (ev.type != MotionNotify) continue;
+        skip_to_latest_motion(&ev);
         const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
         c->x = calc::clamp_coord(static_cast<long long>(sx) + ex - px0);
         c->y = calc::clamp_coord(static_cast<long long>(sy) + ey - py0);
@@ -329,6 +354,7 @@ void interactive_resize(Client *c) {
             break;
         }
         if (ev.type != MotionNotify) continue;
+        skip_to_latest_motion(&ev);
         const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
         c->width = calc::clamp_size(std::llabs(static_cast<long long>(ex) - c->x));
         c->height = calc::clamp_size(std::llabs(static_cast<long long>(ey) - c->y));
@@ -365,6 +391,7 @@ void drag_tab(Client *c) {
         }
         if (ev.type == ButtonRelease) break;
         if (ev.type != MotionNotify) continue;
+        skip_to_latest_motion(&ev);
         c->tab_offset = calc::clamp_coord(static_cast<long long>(o0) + ev.xmotion.x_root - px0);
         fit_tab(c);
         XMoveWindow(wm.display, c->tab, c->x - c->border + c->tab_offset,
