@@ -529,7 +529,13 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     fit_tab(c);
     XMoveResizeWindow(wm.display, c->tab, c->x - c->border + c->tab_offset,
                       c->y - c->border - wm.title_height, tab_width_px(c), wm.title_height);
-    XRaiseWindow(wm.display, c->tab);
+    // The tab goes directly above its frame, wherever the request put the frame: a tab
+    // never floats over windows that cover its own frame, and the server is spared
+    // restacking the whole screen on every request.
+    XWindowChanges tc;
+    tc.sibling = c->frame;
+    tc.stack_mode = Above;
+    XConfigureWindow(wm.display, c->tab, CWSibling | CWStackMode, &tc);
     send_synthetic_configure(c);
     wc.x = c->border;
     wc.y = c->border;
