@@ -17,7 +17,7 @@ build: deps
 deps:
 	bash scripts/deps.sh
 
-# Packages, build, every test, manual page lint.
+# Packages, build, every test, manual page lint; then every test again under the sanitizers.
 check:
 	JOBS=$(JOBS) bash scripts/check.sh $(BUILD_DIR)
 
@@ -34,7 +34,7 @@ bench:
 
 # AddressSanitizer (leaks included) and UBSan build in its own directory, with every test.
 sanitize:
-	JOBS=$(JOBS) bash scripts/check.sh $(ASAN_DIR) -DTAVREL_SANITIZE=ON
+	JOBS=$(JOBS) bash scripts/check.sh $(ASAN_DIR) -DTAVREL_SANITIZE=ON -DTAVREL_BENCH=OFF
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -57,14 +57,10 @@ void lower_client(Client *c) {
 
 // The next event of a grab loop working on c, or false when the loop must end: a
 // shutdown is due, or an X error named the client (its window was destroyed, say).
-// Before waiting, the requests sent so far are answered, so such an error ends the loop
-// at once instead of at the next pointer event, and the pointer is given back.
+// The error is seen as soon as it is read, also while the loop waits for the pointer,
+// so the loop ends at once and the pointer is given back.
 bool next_grab_event(Client *c, long mask, XEvent *ev) {
-    if (c->doomed || quit_requested) return false;
-    if (XCheckMaskEvent(wm.display, mask, ev)) return true;
-    XSync(wm.display, False);
-    if (c->doomed) return false;
-    return next_masked_event(mask, ev);
+    return next_masked_event(mask, ev, &c->doomed);
 }
 
 void warp_into(Client *c) {

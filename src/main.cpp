@@ -71,11 +71,12 @@ void release_doomed_clients() {
 
 // Blocks until the X connection or the signal pipe is readable.
 static void wait_for_input() {
-    // Flushing may also read events that have just arrived; then there is no point in
-    // waiting on a socket that is already drained.
+    // Flushing may also read what has just arrived, events and errors; then there is no
+    // point in waiting on a socket that is already drained.
     int queued = XQLength(wm.display);
+    int doomed = wm.doomed_count;
     XFlush(wm.display);
-    if (XQLength(wm.display) > queued) return;
+    if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
     pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {wm.signal_pipe[0], POLLIN, 0}};
     while (!quit_requested) {
         int r = poll(fds, 2, -1);
@@ -89,13 +90,15 @@ static void wait_for_input() {
     }
 }
 
-bool next_masked_event(long mask, XEvent *ev) {
+bool next_masked_event(long mask, XEvent *ev, const bool *stop) {
     for (;;) {
-        if (quit_requested) return false;
+        if (quit_requested || (stop && *stop)) return false;
         if (XCheckMaskEvent(wm.display, mask, ev)) return true;
+        // The search may have read an error that ends the loop: look before sleeping.
+        if (quit_requested || (stop && *stop)) return false;
         wait_for_input();
-        // Read what arrived so the masked search sees it (a lost connection ends here
-        // through the library's fatal-error path).
+        // Read what arrived so the masked search sees it; errors read here are recorded
+        // at once (a lost connection ends here through the library's fatal-error path).
         XEventsQueued(wm.display, QueuedAfterReading);
     }
 }

@@ -68,7 +68,6 @@ int to_int(const char *s) {
     return static_cast<int>(v);
 }
 
-
 } // namespace
 
 ParseResult parse_args(int argc, char **argv, Settings *s, int *desktop_count) {

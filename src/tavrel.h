@@ -132,8 +132,8 @@ void quit_handler(int sig);
 // Releases every client an X error named. Called before each event.
 void release_doomed_clients();
 // Nested loops: the next event matching mask, or false when the manager must stop
-// (a shutdown signal arrived).
-bool next_masked_event(long mask, XEvent *ev);
+// (a shutdown signal arrived, or *stop became true).
+bool next_masked_event(long mask, XEvent *ev, const bool *stop = nullptr);
 void dispatch_event(XEvent *ev);
 [[noreturn]] void shutdown_manager();
 // From now on a signal leads to the orderly shutdown instead of a plain exit.
