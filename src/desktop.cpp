@@ -91,25 +91,33 @@ void cycle_focus() {
     XSync(wm.display, False);
 }
 
+void take_out_of_view(Client *c) {
+    Display *d = wm.display;
+    c->ignore_unmap += (c->iconic ? 0 : 2) + (c->tab_visible ? 1 : 0);
+    XUnmapWindow(d, c->frame);
+    XUnmapWindow(d, c->window);
+    XUnmapWindow(d, c->tab);
+    write_wm_state(c, IconicState);
+}
+
+void bring_into_view(Client *c) {
+    Display *d = wm.display;
+    if (!c->iconic) {
+        XMapWindow(d, c->frame);
+        XMapWindow(d, c->window);
+    }
+    if (c->tab_visible) XMapWindow(d, c->tab);
+    write_wm_state(c, NormalState);
+}
+
 void switch_desktop(int n) {
     if (n == wm.current_desktop) return;
     if (wm.active && wm.active->desktop != 0 && wm.active->desktop != n) set_active(nullptr);
-    Display *d = wm.display;
     for (Client *c = wm.client_list; c; c = c->next) {
-        if (c->desktop == wm.current_desktop) {
-            c->ignore_unmap += (c->iconic ? 0 : 2) + (c->tab_visible ? 1 : 0);
-            XUnmapWindow(d, c->frame);
-            XUnmapWindow(d, c->window);
-            XUnmapWindow(d, c->tab);
-            write_wm_state(c, IconicState);
-        } else if (c->desktop == n) {
-            if (!c->iconic) {
-                XMapWindow(d, c->frame);
-                XMapWindow(d, c->window);
-            }
-            if (c->tab_visible) XMapWindow(d, c->tab);
-            write_wm_state(c, NormalState);
-        }
+        if (c->desktop == wm.current_desktop)
+            take_out_of_view(c);
+        else if (c->desktop == n)
+            bring_into_view(c);
     }
     wm.current_desktop = n;
     ewmh_update_desktops();

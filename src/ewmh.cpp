@@ -136,21 +136,11 @@ void move_to_desktop(Client *c, int d) {
         ewmh_update_desktops();
     }
     bool now = shown(c);
-    Display *dpy = wm.display;
     if (was && !now) {
-        c->ignore_unmap += (c->iconic ? 0 : 2) + (c->tab_visible ? 1 : 0);
-        XUnmapWindow(dpy, c->frame);
-        XUnmapWindow(dpy, c->window);
-        XUnmapWindow(dpy, c->tab);
-        write_wm_state(c, IconicState);
+        take_out_of_view(c);
         if (wm.active == c) set_active(nullptr);
     } else if (!was && now) {
-        if (!c->iconic) {
-            XMapWindow(dpy, c->frame);
-            XMapWindow(dpy, c->window);
-        }
-        if (c->tab_visible) XMapWindow(dpy, c->tab);
-        write_wm_state(c, NormalState);
+        bring_into_view(c);
     } else if (wm.active == c) {
         set_active(c); // fixed or not: recolour
     }

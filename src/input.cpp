@@ -63,6 +63,24 @@ bool next_grab_event(Client *c, long mask, XEvent *ev) {
     return next_masked_event(mask, ev, &c->doomed);
 }
 
+// The next pointer position of a drag on c: exposures are handled on the way, presses
+// swallowed and piled-up motion collapsed. False at the release (*released set) or when
+// the drag must end early.
+bool next_drag_motion(Client *c, XEvent *ev, bool *released) {
+    while (next_grab_event(c, kDragMask | ExposureMask, ev)) {
+        if (ev->type == Expose) {
+            handle_expose(&ev->xexpose);
+        } else if (ev->type == ButtonRelease) {
+            *released = true;
+            return false;
+        } else if (ev->type == MotionNotify) {
+            skip_to_latest_motion(ev);
+            return true;
+        }
+    }
+    return false;
+}
+
 void warp_into(Client *c) {
     XWarpPointer(wm.display, None, c->window, 0, 0, 0, 0, c->width - 1, c->height - 1);
 }
@@ -300,14 +318,8 @@ void interactive_move(Client *c) {
     query_pointer_root(&px0, &py0);
     const int W = DisplayWidth(wm.display, wm.screen);
     XEvent ev;
-    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
-        if (ev.type == Expose) {
-            handle_expose(&ev.xexpose);
-            continue;
-        }
-        if (ev.type == ButtonRelease) break;
-        if (ev.type != MotionNotify) continue;
-        skip_to_latest_motion(&ev);
+    bool released = false;
+    while (next_drag_motion(c, &ev, &released)) {
         const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
         c->x = calc::clamp_coord(static_cast<long long>(sx) + ex - px0);
         c->y = calc::clamp_coord(static_cast<long long>(sy) + ey - py0);
@@ -340,17 +352,7 @@ void interactive_resize(Client *c) {
     Display *d = wm.display;
     XEvent ev;
     bool released = false;
-    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
-        if (ev.type == Expose) {
-            handle_expose(&ev.xexpose);
-            continue;
-        }
-        if (ev.type == ButtonRelease) {
-            released = true;
-            break;
-        }
-        if (ev.type != MotionNotify) continue;
-        skip_to_latest_motion(&ev);
+    while (next_drag_motion(c, &ev, &released)) {
         const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
         c->width = calc::clamp_size(std::llabs(static_cast<long long>(ex) - c->x));
         c->height = calc::clamp_size(std::llabs(static_cast<long long>(ey) - c->y));
@@ -380,14 +382,8 @@ void drag_tab(Client *c) {
     int px0, py0;
     query_pointer_root(&px0, &py0);
     XEvent ev;
-    while (next_grab_event(c, kDragMask | ExposureMask, &ev)) {
-        if (ev.type == Expose) {
-            handle_expose(&ev.xexpose);
-            continue;
-        }
-        if (ev.type == ButtonRelease) break;
-        if (ev.type != MotionNotify) continue;
-        skip_to_latest_motion(&ev);
+    bool released = false;
+    while (next_drag_motion(c, &ev, &released)) {
         c->tab_offset = calc::clamp_coord(static_cast<long long>(o0) + ev.xmotion.x_root - px0);
         fit_tab(c);
         XMoveWindow(wm.display, c->tab, c->x - c->border + c->tab_offset,

@@ -204,6 +204,9 @@ void set_active(Client *c);
 void handle_enter_notify(XCrossingEvent *e);
 void cycle_focus();
 void switch_desktop(int n);
+// Unmaps a shown client for a desktop change (counting the unmaps), or maps it again.
+void take_out_of_view(Client *c);
+void bring_into_view(Client *c);
 void toggle_fixed(Client *c);
 void focus_client(Client *c);
 void grab_alt_buttons(Client *c);
