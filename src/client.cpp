@@ -579,13 +579,13 @@ void unmanage_client(Client *c) {
     Display *d = wm.display;
     XGrabServer(d);
     XSetErrorHandler(ignore_errors_handler);
-    if (!wm.quitting) {
-        write_wm_state(c, WithdrawnState);
-        XRemoveFromSaveSet(d, c->window);
+    if (!wm.quitting || c->reparented_away) XRemoveFromSaveSet(d, c->window);
+    if (!c->reparented_away) {
+        if (!wm.quitting) write_wm_state(c, WithdrawnState);
+        apply_gravity(c, -1);
+        XSetWindowBorderWidth(d, c->window, 1);
+        XReparentWindow(d, c->window, wm.root, c->x, c->y);
     }
-    apply_gravity(c, -1);
-    XSetWindowBorderWidth(d, c->window, 1);
-    XReparentWindow(d, c->window, wm.root, c->x, c->y);
     if (c->frame) XDestroyWindow(d, c->frame);
     if (c->tab) XDestroyWindow(d, c->tab);
     unlink_client(c);
@@ -606,6 +606,16 @@ void handle_unmap_notify(XUnmapEvent *e) {
         unmanage_client(c);
     else
         --c->ignore_unmap;
+}
+
+void handle_reparent_notify(XReparentEvent *e) {
+    // The application moved its window out of the frame (into another window, or back
+    // to the root) while it was unmapped, so no unmap said so: the frame and tab go,
+    // and the window stays where its application put it.
+    Client *c = lookup_client(e->window);
+    if (!c || c->window != e->window || e->parent == c->frame) return;
+    c->reparented_away = true;
+    unmanage_client(c);
 }
 
 void handle_destroy_notify(XDestroyWindowEvent *e) {

@@ -225,6 +225,9 @@ void ewmh_client_new(Client *c) {
 
 void ewmh_client_gone(Window) {
     ewmh_update_client_list();
+    // Releasing the active client leaves no active client; the property must not go on
+    // naming a window that is gone.
+    ewmh_update_active();
 }
 
 void ewmh_update_client_list() {

@@ -129,6 +129,9 @@ void dispatch_event(XEvent *ev) {
     case PropertyNotify:
         handle_property_notify(&ev->xproperty);
         break;
+    case ReparentNotify:
+        handle_reparent_notify(&ev->xreparent);
+        break;
     case DestroyNotify:
         handle_destroy_notify(&ev->xdestroywindow);
         break;
@@ -150,8 +153,16 @@ void dispatch_event(XEvent *ev) {
     signal(SIGINT, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
     wm.quitting = 1;
+    // Hold the server so that no window asks to be mapped between the last look at the
+    // queue and the end of the redirection: such a request would be lost with it.
+    XGrabServer(wm.display);
+    XSync(wm.display, False);
     while (wm.client_list)
         unmanage_client(wm.client_list);
+    // Windows whose map requests were never handled are mapped as they are, on the root.
+    XEvent ev;
+    while (XCheckTypedEvent(wm.display, MapRequest, &ev))
+        if (!ev.xmaprequest.send_event) XMapWindow(wm.display, ev.xmaprequest.window);
     XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
     if (wm.font) XFreeFont(wm.display, wm.font);
     if (wm.gc) XFreeGC(wm.display, wm.gc);

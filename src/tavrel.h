@@ -76,6 +76,8 @@ struct Client {
     // An X error named one of this client's windows: it is released before the next
     // event is handled, and nothing acts on it meanwhile.
     bool doomed = false;
+    // The application took its window out of the frame: releasing leaves it alone.
+    bool reparented_away = false;
     // Rectangles of the bounding shape when the window was taken over; -1: not known.
     int shape_rects = -1;
     // Extended hints.
@@ -171,6 +173,7 @@ void handle_configure_request(XConfigureRequestEvent *e);
 void handle_property_notify(XPropertyEvent *e);
 void handle_unmap_notify(XUnmapEvent *e);
 void handle_destroy_notify(XDestroyWindowEvent *e);
+void handle_reparent_notify(XReparentEvent *e);
 // Text width of the client's tab name in the manager's font, or -1 without a name.
 int tab_text_width(Client *c);
 const char *tab_text(Client *c);
