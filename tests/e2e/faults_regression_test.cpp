@@ -1,5 +1,6 @@
 // Regressions for faults a hostile or careless client could trigger: forged map requests
-// naming windows that must never be managed, and a managed window destroyed while hidden.
+// naming windows that must never be managed, a managed window destroyed while hidden, and
+// one its application moves out of the frame while hidden.
 #include "harness.h"
 
 #include <X11/keysym.h>
@@ -166,6 +167,39 @@ TEST(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
         c.destroy(again);
         ASSERT_TRUE(c.wait_until([&] { return !exists(c, new_frame); }));
     }
+}
+
+// Found by the stress driver: an application that reparents its hidden window out of the
+// frame left the frame (and its tab) behind, empty, for the rest of the session.
+TEST(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+
+    Window w = c.create_managed({.name = "wanderer"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    const Window tab = find_tab(c, frame);
+    ASSERT_NE(tab, 0u);
+    Geometry g = c.geometry(w);
+    c.move_pointer(g.x + 10, g.y + 10);
+    ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
+    c.key_chord(XK_s, kChord);
+    ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
+
+    Window home = c.create_window({.x = 10, .y = 10, .width = 300, .height = 300});
+    XReparentWindow(c.dpy(), w, home, 5, 5);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(c.wait_until([&] { return !exists(c, tab) && !exists(c, frame); }))
+        << "an empty frame and its tab stayed behind";
+    EXPECT_EQ(c.parent(w), home) << "the window was taken away from where it was put";
+    EXPECT_TRUE(manager_holds_root(c));
+
+    // Managing goes on as before.
+    Window next = c.create_managed({.name = "next"});
+    EXPECT_NE(next, 0u);
+    EXPECT_TRUE(c.is_framed(next));
 }
 
 } // namespace
