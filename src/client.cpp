@@ -238,6 +238,7 @@ struct WindowFacts {
     int initial_state = NormalState;
     bool takes_focus = false;
     bool dock = false;
+    bool fullscreen = false;   // asks to start full-screen
     char *res_class = nullptr; // malloc
     int px = 0, py = 0;
     int shape_rects = -1; // rectangles of the bounding shape; -1 when not asked
@@ -307,6 +308,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     auto wm_hints_c = ask_property(xc, w, XA_WM_HINTS, XA_WM_HINTS, 9);
     auto protocols_c = ask_property(xc, w, wm.atom_wm_protocols, XA_ATOM, 64);
     auto type_c = ask_property(xc, w, net_atoms.net_wm_window_type, XA_ATOM, 32);
+    auto state_c = ask_property(xc, w, net_atoms.net_wm_state, XA_ATOM, 32);
     xcb_get_property_cookie_t class_c{};
     if (settings.tabless_list) class_c = ask_property(xc, w, XA_WM_CLASS, XA_STRING, 256);
     auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
@@ -327,6 +329,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     auto *wm_hints = xcb_get_property_reply(xc, wm_hints_c, nullptr);
     auto *protocols = xcb_get_property_reply(xc, protocols_c, nullptr);
     auto *type = xcb_get_property_reply(xc, type_c, nullptr);
+    auto *state = xcb_get_property_reply(xc, state_c, nullptr);
     auto *cls = settings.tabless_list ? xcb_get_property_reply(xc, class_c, nullptr) : nullptr;
 
     f->exists = attr && geom && !err;
@@ -359,6 +362,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
         }
         f->takes_focus = atom_listed(protocols, net_atoms.wm_take_focus);
         f->dock = atom_listed(type, net_atoms.net_wm_window_type_dock);
+        f->fullscreen = atom_listed(state, net_atoms.net_wm_state_fullscreen);
         if (auto *v = static_cast<const char *>(property_value(cls, XA_STRING, 8, &n))) {
             // "instance\0class\0": the class is the second string.
             const char *end = v + n;
@@ -380,8 +384,9 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     for (void *p :
          {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(name),
           static_cast<void *>(net_name), static_cast<void *>(hints), static_cast<void *>(wm_hints),
-          static_cast<void *>(protocols), static_cast<void *>(type), static_cast<void *>(cls),
-          static_cast<void *>(pointer), static_cast<void *>(shape), static_cast<void *>(err)})
+          static_cast<void *>(protocols), static_cast<void *>(type), static_cast<void *>(state),
+          static_cast<void *>(cls), static_cast<void *>(pointer), static_cast<void *>(shape),
+          static_cast<void *>(err)})
         std::free(p);
 }
 
@@ -465,6 +470,7 @@ void new_client(Window w) {
     if (f.res_class && calc::class_in_list(settings.tabless_list, f.res_class)) toggle_tab(c);
     std::free(f.res_class);
     ewmh_client_new(c);
+    if (f.fullscreen) set_fullscreen(c, true);
     if (start_hidden) toggle_hidden(c);
 }
 

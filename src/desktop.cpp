@@ -25,7 +25,7 @@ void set_active(Client *c) {
     ewmh_update_active();
 }
 
-void focus_client(Client *c) {
+void focus_client(Client *c, Time t) {
     if (c->accepts_input) XSetInputFocus(wm.display, c->window, RevertToPointerRoot, CurrentTime);
     if (c->takes_focus) {
         XEvent ev{};
@@ -34,7 +34,7 @@ void focus_client(Client *c) {
         ev.xclient.message_type = wm.atom_wm_protocols;
         ev.xclient.format = 32;
         ev.xclient.data.l[0] = static_cast<long>(net_atoms.wm_take_focus);
-        ev.xclient.data.l[1] = CurrentTime;
+        ev.xclient.data.l[1] = static_cast<long>(t);
         XSendEvent(wm.display, c->window, False, NoEventMask, &ev);
     }
 }
@@ -52,7 +52,7 @@ void handle_enter_notify(XCrossingEvent *e) {
     Client *c = lookup_client(e->window);
     if (!c || !on_shown_desktop(c)) return;
     if (c != wm.active) set_active(c);
-    if (!c->iconic) focus_client(c);
+    if (!c->iconic) focus_client(c, e->time);
     grab_alt_buttons(c);
     XSync(wm.display, False);
 }

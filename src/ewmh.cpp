@@ -181,6 +181,8 @@ void ewmh_setup() {
     net_atoms.net_wm_window_type = atoms[_NET_WM_WINDOW_TYPE];
     net_atoms.net_wm_window_type_dock = atoms[_NET_WM_WINDOW_TYPE_DOCK];
     net_atoms.wm_take_focus = atoms[WM_TAKE_FOCUS];
+    net_atoms.net_wm_state = atoms[_NET_WM_STATE];
+    net_atoms.net_wm_state_fullscreen = atoms[_NET_WM_STATE_FULLSCREEN];
     XSetWindowAttributes sa;
     sa.override_redirect = True;
     check_window = XCreateWindow(wm.display, wm.root, -1, -1, 1, 1, 0, CopyFromParent, InputOnly,

@@ -153,13 +153,14 @@ void dispatch_event(XEvent *ev) {
     signal(SIGINT, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
     wm.quitting = 1;
-    // Hold the server so that no window asks to be mapped between the last look at the
-    // queue and the end of the redirection: such a request would be lost with it.
-    XGrabServer(wm.display);
-    XSync(wm.display, False);
     while (wm.client_list)
         unmanage_client(wm.client_list);
     // Windows whose map requests were never handled are mapped as they are, on the root.
+    // The server is held from here to the end (a release ungrabs it, so not earlier): no
+    // window can ask to be mapped between the last look at the queue and the end of the
+    // redirection, which would lose the request.
+    XGrabServer(wm.display);
+    XSync(wm.display, False);
     XEvent ev;
     while (XCheckTypedEvent(wm.display, MapRequest, &ev))
         if (!ev.xmaprequest.send_event) XMapWindow(wm.display, ev.xmaprequest.window);

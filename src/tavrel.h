@@ -211,13 +211,14 @@ void switch_desktop(int n);
 void take_out_of_view(Client *c);
 void bring_into_view(Client *c);
 void toggle_fixed(Client *c);
-void focus_client(Client *c);
+// Gives c the focus as its hints ask; t is the time of the event that led here.
+void focus_client(Client *c, Time t = CurrentTime);
 void grab_alt_buttons(Client *c);
 
 // Atoms of the extended hints that other subsystems read; filled by ewmh_setup.
 struct NetAtoms {
     Atom utf8_string = 0, net_wm_name = 0, net_wm_window_type = 0, net_wm_window_type_dock = 0,
-         wm_take_focus = 0;
+         wm_take_focus = 0, net_wm_state = 0, net_wm_state_fullscreen = 0;
 };
 extern NetAtoms net_atoms;
 // UTF-8 text in Latin-1, the repertoire of the core fonts; null when it does not fit (malloc).
