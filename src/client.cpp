@@ -532,6 +532,7 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     wc.width = frame_w(c);
     wc.height = frame_h(c);
     XConfigureWindow(wm.display, c->frame, e->value_mask, &wc);
+    if (e->value_mask & CWStackMode) ewmh_restacked();
     fit_tab(c);
     XMoveResizeWindow(wm.display, c->tab, c->x - c->border + c->tab_offset,
                       c->y - c->border - wm.title_height, tab_width_px(c), wm.title_height);
@@ -707,4 +708,5 @@ void map_client(Client *c) {
         XMapRaised(wm.display, c->window);
     }
     write_wm_state(c, NormalState);
+    ewmh_restacked();
 }

@@ -86,6 +86,7 @@ void cycle_focus() {
         XMapRaised(wm.display, chosen->window);
     }
     write_wm_state(chosen, NormalState);
+    ewmh_restacked();
     if (!chosen->iconic) focus_client(chosen);
     set_active(chosen);
     XSync(wm.display, False);

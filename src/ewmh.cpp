@@ -154,6 +154,7 @@ void activate(Client *c, long source) {
     if (c->tab_visible) XMapRaised(wm.display, c->tab);
     XRaiseWindow(wm.display, c->frame);
     XRaiseWindow(wm.display, c->tab);
+    ewmh_restacked();
     set_active(c);
     focus_client(c);
 }
@@ -238,6 +239,30 @@ void ewmh_update_client_list() {
     for (Client *c = wm.client_list; c && i > 0; c = c->next)
         list[--i] = static_cast<long>(c->window);
     set_windows(wm.root, _NET_CLIENT_LIST, list.data(), static_cast<int>(list.size()));
+    ewmh_restacked();
+}
+
+// The stacking list is brought up to date once the queue is drained, not at every
+// restack: one tree query after a burst of raises.
+static bool stacking_stale = false;
+
+void ewmh_restacked() {
+    stacking_stale = true;
+}
+
+void ewmh_update_stacking() {
+    if (!stacking_stale) return;
+    stacking_stale = false;
+    Window root_ret, parent_ret, *children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(wm.display, wm.root, &root_ret, &parent_ret, &children, &n)) return;
+    std::vector<long> list;
+    list.reserve(static_cast<size_t>(wm.client_count));
+    for (unsigned int i = 0; i < n; ++i) {
+        Client *c = lookup_client(children[i]);
+        if (c && c->frame == children[i]) list.push_back(static_cast<long>(c->window));
+    }
+    if (children) XFree(children);
     set_windows(wm.root, _NET_CLIENT_LIST_STACKING, list.data(), static_cast<int>(list.size()));
 }
 
@@ -307,6 +332,7 @@ void set_fullscreen(Client *c, bool on) {
     move_resize_client(c);
     ewmh_frame_extents(c);
     ewmh_update_state(c);
+    ewmh_restacked();
 }
 
 void handle_client_message(XClientMessageEvent *e) {

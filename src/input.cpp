@@ -48,11 +48,13 @@ void skip_to_latest_motion(XEvent *ev) {
 void raise_client(Client *c) {
     XRaiseWindow(wm.display, c->frame);
     XRaiseWindow(wm.display, c->tab);
+    ewmh_restacked();
 }
 
 void lower_client(Client *c) {
     XLowerWindow(wm.display, c->frame);
     XLowerWindow(wm.display, c->tab);
+    ewmh_restacked();
 }
 
 // The next event of a grab loop working on c, or false when the loop must end: a

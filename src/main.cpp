@@ -161,9 +161,13 @@ void dispatch_event(XEvent *ev) {
     // redirection, which would lose the request.
     XGrabServer(wm.display);
     XSync(wm.display, False);
-    XEvent ev;
-    while (XCheckTypedEvent(wm.display, MapRequest, &ev))
-        if (!ev.xmaprequest.send_event) XMapWindow(wm.display, ev.xmaprequest.window);
+    // One pass over the queue, however long a flood has made it.
+    while (XQLength(wm.display) > 0) {
+        XEvent ev;
+        XNextEvent(wm.display, &ev);
+        if (ev.type == MapRequest && !ev.xmaprequest.send_event)
+            XMapWindow(wm.display, ev.xmaprequest.window);
+    }
     XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
     if (wm.font) XFreeFont(wm.display, wm.font);
     if (wm.gc) XFreeGC(wm.display, wm.gc);
@@ -207,6 +211,8 @@ int main(int argc, char **argv) {
         release_doomed_clients();
         if (quit_requested) shutdown_manager();
         if (XPending(wm.display) == 0) {
+            ewmh_update_stacking();
+            if (XPending(wm.display) != 0) continue;
             wait_for_input();
             continue;
         }

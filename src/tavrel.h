@@ -230,6 +230,9 @@ void ewmh_client_new(Client *c); // after a client is framed and mapped
 void ewmh_client_gone(Window w); // after a client is released
 void ewmh_update_client_list();
 void ewmh_update_active();
+// Marks the stacking order changed; the list follows when the manager goes idle.
+void ewmh_restacked();
+void ewmh_update_stacking();
 void ewmh_update_desktops(); // number and current desktop
 void ewmh_update_client_desktop(Client *c);
 void ewmh_update_state(Client *c);

@@ -416,6 +416,27 @@ TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
     ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.win) << s.c.geometry(m.tab);
 }
 
+// Pagers and switchers read the stacking list bottom to top.
+TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
+    Session s;
+    Managed a = manage(s, at(100, 100, "lower one"));
+    Managed b = manage(s, at(400, 400, "upper one"));
+    ASSERT_TRUE(a.win && b.win);
+    auto stacking = [&] {
+        std::vector<Window> out;
+        if (auto v = s.c.property_longs(s.c.root(), "_NET_CLIENT_LIST_STACKING"))
+            for (long w : *v)
+                out.push_back(static_cast<Window>(w));
+        return out;
+    };
+    ASSERT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{a.win, b.win}; }));
+    ASSERT_TRUE(s.enter(a.win));
+    s.c.key_chord(XK_Up, kCtrlAlt);
+    EXPECT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{b.win, a.win}; }));
+    s.c.key_chord(XK_Down, kCtrlAlt);
+    EXPECT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{a.win, b.win}; }));
+}
+
 // Players often ask for full screen before their window is first mapped.
 TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
     Session s;
