@@ -582,6 +582,25 @@ void handle_property_notify(XPropertyEvent *e) {
     draw_tab(c);
 }
 
+// Whatever is still inside the frame or the tab when they are about to be destroyed goes
+// back to the root first: windows other clients put there, and a client window its
+// application took out and put back before the manager heard of it. Destroying them
+// with the frame would lose them.
+static void hand_back_strays(Client *c) {
+    for (Window holder : {c->frame, c->tab}) {
+        Window root_ret, parent_ret, *children = nullptr;
+        unsigned int n = 0;
+        if (!holder || !XQueryTree(wm.display, holder, &root_ret, &parent_ret, &children, &n))
+            continue;
+        for (unsigned int i = 0; i < n; ++i) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(wm.display, children[i], &a))
+                XReparentWindow(wm.display, children[i], wm.root, a.x, a.y);
+        }
+        if (children) XFree(children);
+    }
+}
+
 void unmanage_client(Client *c) {
     Display *d = wm.display;
     XGrabServer(d);
@@ -593,6 +612,7 @@ void unmanage_client(Client *c) {
         XSetWindowBorderWidth(d, c->window, 1);
         XReparentWindow(d, c->window, wm.root, c->x, c->y);
     }
+    hand_back_strays(c);
     if (c->frame) XDestroyWindow(d, c->frame);
     if (c->tab) XDestroyWindow(d, c->tab);
     unlink_client(c);
