@@ -629,6 +629,10 @@ void unmanage_client(Client *c) {
 void handle_unmap_notify(XUnmapEvent *e) {
     Client *c = lookup_client(e->window);
     if (!c) return;
+    // A client window's unmap reported by the frame of an earlier management of the same
+    // window (released, then managed again before the report arrived) is history.
+    if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
+        return;
     if (c->ignore_unmap == 0)
         unmanage_client(c);
     else
@@ -639,8 +643,10 @@ void handle_reparent_notify(XReparentEvent *e) {
     // The application moved its window out of the frame (into another window, or back
     // to the root) while it was unmapped, so no unmap said so: the frame and tab go,
     // and the window stays where its application put it.
+    // Only the current frame's report counts: reports from a frame of an earlier
+    // management of the same window are history.
     Client *c = lookup_client(e->window);
-    if (!c || c->window != e->window || e->parent == c->frame) return;
+    if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
     c->reparented_away = true;
     unmanage_client(c);
 }

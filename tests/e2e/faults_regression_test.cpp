@@ -202,4 +202,30 @@ TEST(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
     EXPECT_TRUE(c.is_framed(next));
 }
 
+// Found by the stress driver: a window withdrawn and mapped again in one burst was managed
+// anew before the reports of its release arrived, and those stale reports then released
+// the new management, leaving the window unframed on the root.
+TEST(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Window w = c.create_managed({.name = "flicker"});
+        ASSERT_NE(w, 0u);
+        XUnmapWindow(c.dpy(), w);
+        if (round % 2) XSync(c.dpy(), False);
+        XMapRaised(c.dpy(), w);
+        XUnmapWindow(c.dpy(), w);
+        XMapWindow(c.dpy(), w);
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.sync_with_wm());
+        EXPECT_TRUE(c.wait_until([&] {
+            return c.is_framed(w) && c.map_state(w) == IsViewable && c.wm_state(w) == NormalState;
+        })) << "the window was left unframed";
+        c.destroy(w);
+    }
+}
+
 } // namespace
