@@ -685,20 +685,32 @@ void close_client(Client *c) {
     XKillClient(wm.display, w);
 }
 
+// Whether the client's desktop is being shown: only then are its windows mapped, and only
+// then does unmapping them cause unmaps to count. Extended-hint requests can hide, restore
+// or untab a client of another desktop.
+static bool in_view(const Client *c) {
+    return c->desktop == 0 || c->desktop == wm.current_desktop;
+}
+
 void toggle_iconic(Client *c) {
     Display *d = wm.display;
+    const bool shown = in_view(c);
     if (c->iconic) {
-        XMapWindow(d, c->frame);
-        XMapWindow(d, c->window);
         // The count of unmaps still on their way is kept: a hide handled just before
         // must not turn into a release when its unmaps arrive.
         c->iconic = 0;
-        write_wm_state(c, NormalState);
-        focus_client(c);
+        if (shown) {
+            XMapWindow(d, c->frame);
+            XMapWindow(d, c->window);
+            write_wm_state(c, NormalState);
+            focus_client(c);
+        }
     } else {
-        c->ignore_unmap += 2;
-        XUnmapWindow(d, c->frame);
-        XUnmapWindow(d, c->window);
+        if (shown) {
+            c->ignore_unmap += 2;
+            XUnmapWindow(d, c->frame);
+            XUnmapWindow(d, c->window);
+        }
         write_wm_state(c, IconicState);
         c->iconic = 1;
     }
@@ -707,12 +719,15 @@ void toggle_iconic(Client *c) {
 
 void toggle_tab(Client *c) {
     if (c->iconic) toggle_iconic(c);
+    const bool shown = in_view(c);
     if (c->tab_visible) {
-        c->ignore_unmap += 1;
-        XUnmapWindow(wm.display, c->tab);
+        if (shown) {
+            c->ignore_unmap += 1;
+            XUnmapWindow(wm.display, c->tab);
+        }
         c->tab_visible = 0;
     } else {
-        XMapWindow(wm.display, c->tab);
+        if (shown) XMapWindow(wm.display, c->tab);
         c->tab_visible = 1;
     }
     ewmh_frame_extents(c);
@@ -720,7 +735,7 @@ void toggle_tab(Client *c) {
 
 void toggle_hidden(Client *c) {
     if (!c->tab_visible && !c->iconic) {
-        XMapWindow(wm.display, c->tab);
+        if (in_view(c)) XMapWindow(wm.display, c->tab);
         c->tab_visible = 1;
         ewmh_frame_extents(c);
     }

@@ -416,6 +416,33 @@ TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
     ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.win) << s.c.geometry(m.tab);
 }
 
+// Found by the stress driver: hiding a window of a desktop not shown counted unmaps that
+// never came, so the application's own later withdrawal was swallowed and its frame stayed.
+TEST(Ewmh, HidingAWindowOfAnotherDesktopKeepsItsWithdrawalWorking) {
+    Session s;
+    Managed m = manage(s, at(100, 100, "elsewhere"));
+    ASSERT_TRUE(m.win);
+    s.message(m.win, "_NET_WM_DESKTOP", 1, 2); // to the second desktop, not shown
+    ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.frame) && !viewable(s, m.tab); }));
+    Atom hidden = s.c.atom("_NET_WM_STATE_HIDDEN");
+    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(hidden), 0, 2); // hide it there
+    ASSERT_TRUE(s.c.wait_until([&] { return s.has_state(m.win, "_NET_WM_STATE_HIDDEN"); }));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_FALSE(viewable(s, m.tab)) << "a tab of another desktop came on screen";
+
+    // On its desktop it shows as hidden: tab only. Restored, then withdrawn by its
+    // application, it is released.
+    s.c.key_chord(XK_2, kCtrlAlt);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.tab); }));
+    EXPECT_FALSE(viewable(s, m.frame));
+    s.message(m.win, "_NET_WM_STATE", 0, static_cast<long>(hidden), 0, 2);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.win); }));
+    XUnmapWindow(s.c.dpy(), m.win);
+    XSync(s.c.dpy(), False);
+    EXPECT_TRUE(s.c.wait_until([&] { return s.c.parent(m.win) == s.c.root(); }))
+        << "the withdrawal was swallowed";
+}
+
 // Pagers and switchers read the stacking list bottom to top.
 TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
     Session s;
