@@ -89,9 +89,9 @@ struct Managed {
 
 // Creates and maps a window, waits until it is framed and shown, and finds its frame
 // and tab.
-Managed manage(Connection &c, const WindowSpec &spec) {
+Managed manage(Connection &c, const WindowSpec &desc) {
     Managed m;
-    m.window = c.create_managed(spec);
+    m.window = c.create_managed(desc);
     if (!m.window) return m;
     m.frame = c.parent(m.window);
     m.tab = find_tab(c, m.frame);
@@ -328,7 +328,7 @@ TEST(Managing, PositionHintsAndGravity) {
 
     struct Case {
         const char *what;
-        WindowSpec spec;
+        WindowSpec desc;
         Geometry window, frame;
     };
     const std::vector<Case> cases = {
@@ -367,7 +367,7 @@ TEST(Managing, PositionHintsAndGravity) {
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
-        Window w = c.create_managed(k.spec);
+        Window w = c.create_managed(k.desc);
         ASSERT_NE(w, 0u);
         const Window frame = c.parent(w);
         EXPECT_EQ(c.geometry(w), k.window);

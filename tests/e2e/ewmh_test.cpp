@@ -166,18 +166,18 @@ Managed describe(Session &s, Window w) {
     return m;
 }
 
-Managed manage(Session &s, WindowSpec spec) {
-    return describe(s, s.c.create_managed(spec));
+Managed manage(Session &s, WindowSpec desc) {
+    return describe(s, s.c.create_managed(desc));
 }
 
 WindowSpec at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
-    WindowSpec spec;
-    spec.x = x;
-    spec.y = y;
-    spec.width = w;
-    spec.height = h;
-    spec.name = name;
-    return spec;
+    WindowSpec desc;
+    desc.x = x;
+    desc.y = y;
+    desc.width = w;
+    desc.height = h;
+    desc.name = name;
+    return desc;
 }
 
 bool viewable(Session &s, Window w) {
@@ -696,9 +696,9 @@ TEST(Ewmh, IconicInitialStateStartsHidden) {
     XWMHints h{};
     h.flags = StateHint;
     h.initial_state = IconicState;
-    WindowSpec spec = at(100, 100, "sleeper");
-    spec.wm_hints = h;
-    Window w = s.c.create_window(spec);
+    WindowSpec desc = at(100, 100, "sleeper");
+    desc.wm_hints = h;
+    Window w = s.c.create_window(desc);
     s.c.map(w);
     ASSERT_TRUE(s.c.wait_until([&] { return s.c.is_framed(w) && s.c.wm_state(w) == IconicState; }));
     ASSERT_TRUE(s.c.sync_with_wm());

@@ -68,9 +68,9 @@ struct Managed {
     Window win = 0, frame = 0, tab = 0;
 };
 
-Managed manage(Session &s, WindowSpec spec) {
+Managed manage(Session &s, WindowSpec desc) {
     Managed m;
-    m.win = s.c.create_managed(spec);
+    m.win = s.c.create_managed(desc);
     if (!m.win) return m;
     m.frame = s.c.parent(m.win);
     // The tab: an override-redirect child of the root on the frame's top edge.
@@ -86,13 +86,13 @@ Managed manage(Session &s, WindowSpec spec) {
 }
 
 WindowSpec at(int x, int y, unsigned w = 200, unsigned h = 100, const char *name = "w") {
-    WindowSpec spec;
-    spec.x = x;
-    spec.y = y;
-    spec.width = w;
-    spec.height = h;
-    spec.name = name;
-    return spec;
+    WindowSpec desc;
+    desc.x = x;
+    desc.y = y;
+    desc.width = w;
+    desc.height = h;
+    desc.name = name;
+    return desc;
 }
 
 Rgb to_rgb(Display *d, unsigned long p) {
@@ -615,13 +615,13 @@ TEST(Maximize, VerticalHorizontalBothAndRestore) {
     chord(s, XK_t);
 
     // A maximum width holds, anchored at the head's left edge.
-    WindowSpec spec = at(700, 600, 300, 150, "M");
+    WindowSpec desc = at(700, 600, 300, 150, "M");
     XSizeHints hints{};
     hints.flags = PMaxSize;
     hints.max_width = 500;
     hints.max_height = 100000;
-    spec.normal_hints = hints;
-    Managed m = manage(s, spec);
+    desc.normal_hints = hints;
+    Managed m = manage(s, desc);
     ASSERT_TRUE(m.win);
     const Geometry m0 = s.c.geometry(m.win);
     enter(s, m.win);
@@ -635,11 +635,11 @@ TEST(Maximize, VerticalHorizontalBothAndRestore) {
     // Absurd hints (a maximum size of 0) still leave a window of at least 1 x 1 that
     // stays managed. (The vertical toggle's hint constraint also shrinks the width,
     // before the horizontal one saves it, so no exact restore is expected.)
-    spec = at(1000, 350, 200, 100, "Z");
+    desc = at(1000, 350, 200, 100, "Z");
     hints.max_width = 0;
     hints.max_height = 0;
-    spec.normal_hints = hints;
-    Managed z = manage(s, spec);
+    desc.normal_hints = hints;
+    Managed z = manage(s, desc);
     ASSERT_TRUE(z.win);
     const Geometry z0 = s.c.geometry(z.win);
     enter(s, z.win);

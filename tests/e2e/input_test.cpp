@@ -163,9 +163,9 @@ class Input : public ::testing::Test {
 
     // Maps a window, waits until it is framed, and finds its tab: the override-redirect
     // child of the root one title height above the frame.
-    Win manage(const WindowSpec &spec) {
+    Win manage(const WindowSpec &desc) {
         Win r;
-        r.w = c().create_managed(spec);
+        r.w = c().create_managed(desc);
         if (!r.w) throw std::runtime_error("window not managed");
         r.frame = c().parent(r.w);
         Geometry fg = c().geometry(r.frame);
@@ -620,9 +620,9 @@ TEST_F(Input, CloseAndFixedKeys) {
 TEST_F(Input, WithoutActiveClientOnlyDesktopKeysAct) {
     start();
     c().move_pointer(W() - 1, H() - 1); // over the bare root, away from every window
-    WindowSpec spec = at(400, 300);
-    spec.protocols = {"WM_DELETE_WINDOW"};
-    Win a = manage(spec);
+    WindowSpec desc = at(400, 300);
+    desc.protocols = {"WM_DELETE_WINDOW"};
+    Win a = manage(desc);
     ASSERT_NE(c().focus(), a.w);
     const Geometry g0 = geo(a.w);
     const int top = stack_index(a.frame);
@@ -986,9 +986,9 @@ TEST_F(Input, DraggingAgainstTheScreenEdgeFlipsTheDesktop) {
 
 TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
     start();
-    WindowSpec spec = at(300, 300, 300, 100);
-    spec.name = "tab";
-    Win a = manage(spec);
+    WindowSpec desc = at(300, 300, 300, 100);
+    desc.name = "tab";
+    Win a = manage(desc);
     ASSERT_NO_FATAL_FAILURE(activate(a.w));
     const Geometry fg = geo(a.frame), tg0 = geo(a.tab);
     const int tw = static_cast<int>(tg0.width);
@@ -1030,9 +1030,9 @@ TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
 
 TEST_F(Input, CloseClickClosesOnlyWhenReleasedOverTheFrame) {
     start();
-    WindowSpec spec = at(400, 300);
-    spec.protocols = {"WM_DELETE_WINDOW"};
-    Win a = manage(spec);
+    WindowSpec desc = at(400, 300);
+    desc.protocols = {"WM_DELETE_WINDOW"};
+    Win a = manage(desc);
     ASSERT_NO_FATAL_FAILURE(activate(a.w));
     const Geometry tg = geo(a.tab);
     const int tw = static_cast<int>(tg.width), ty = tg.y + th_ / 2;
