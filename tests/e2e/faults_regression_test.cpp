@@ -12,6 +12,7 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
+using harness::manager_holds_root;
 using harness::Wm;
 using harness::XServer;
 
@@ -34,12 +35,6 @@ Window find_tab(Connection &c, Window frame) {
         if (a.x == fg->x && a.y + a.height == fg->y) return w;
     }
     return 0;
-}
-
-bool manager_holds_root(Connection &c) {
-    XWindowAttributes a;
-    return XGetWindowAttributes(c.dpy(), c.root(), &a) &&
-           (a.all_event_masks & SubstructureRedirectMask) != 0;
 }
 
 // A MapRequest as the server would redirect it, but sent by the test to the manager.

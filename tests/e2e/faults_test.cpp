@@ -23,7 +23,10 @@
 
 namespace {
 
+using harness::children_of;
 using harness::Connection;
+using harness::manager_holds_root;
+using harness::proc_stat;
 using harness::Process;
 using harness::Wm;
 using harness::XServer;
@@ -38,43 +41,11 @@ std::string signal_name(int sig) {
 // ---------------------------------------------------------------------------
 // Process inspection through /proc
 
-struct ProcStat {
-    char state = 0;
-    pid_t ppid = 0;
-};
-
-std::optional<ProcStat> proc_stat(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(f, line)) return std::nullopt;
-    auto close = line.rfind(')');
-    if (close == std::string::npos) return std::nullopt;
-    std::istringstream rest(line.substr(close + 1));
-    ProcStat s;
-    rest >> s.state >> s.ppid;
-    return s;
-}
-
 std::string proc_comm(pid_t pid) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
     std::getline(f, name);
     return name;
-}
-
-std::vector<pid_t> children_of(pid_t parent) {
-    std::vector<pid_t> out;
-    DIR *d = opendir("/proc");
-    if (!d) return out;
-    while (dirent *e = readdir(d)) {
-        char *end;
-        long pid = std::strtol(e->d_name, &end, 10);
-        if (*end || pid <= 0) continue;
-        auto s = proc_stat(static_cast<pid_t>(pid));
-        if (s && s->ppid == parent) out.push_back(static_cast<pid_t>(pid));
-    }
-    closedir(d);
-    return out;
 }
 
 // True once the process has its own handler for `sig` (SigCgt in /proc/<pid>/status).
@@ -91,12 +62,6 @@ bool catches(pid_t pid, int sig) {
 
 // ---------------------------------------------------------------------------
 // X state
-
-bool manager_holds_root(Connection &c) {
-    XWindowAttributes a;
-    return XGetWindowAttributes(c.dpy(), c.root(), &a) &&
-           (a.all_event_masks & SubstructureRedirectMask) != 0;
-}
 
 // The manager's frames and tabs: children of the root that have children of their own
 // or are override-redirect. The test creates neither kind of top-level window.

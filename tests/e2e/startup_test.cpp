@@ -15,7 +15,9 @@
 
 namespace {
 
+using harness::children_of;
 using harness::Connection;
+using harness::proc_stat;
 using harness::Process;
 using harness::Wm;
 using harness::XServer;
@@ -250,39 +252,6 @@ INSTANTIATE_TEST_SUITE_P(Signals, Shutdown, testing::Values(SIGTERM, SIGINT, SIG
                          });
 
 // --- the command launcher
-
-// Fields of /proc/<pid>/stat after the command name: state, ppid, ...
-struct ProcStat {
-    char state = 0;
-    pid_t ppid = 0;
-};
-
-std::optional<ProcStat> proc_stat(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(f, line)) return std::nullopt;
-    auto close = line.rfind(')');
-    if (close == std::string::npos) return std::nullopt;
-    std::istringstream rest(line.substr(close + 1));
-    ProcStat s;
-    rest >> s.state >> s.ppid;
-    return s;
-}
-
-std::vector<pid_t> children_of(pid_t parent) {
-    std::vector<pid_t> out;
-    DIR *d = opendir("/proc");
-    if (!d) return out;
-    while (dirent *e = readdir(d)) {
-        char *end;
-        long pid = std::strtol(e->d_name, &end, 10);
-        if (*end || pid <= 0) continue;
-        auto s = proc_stat(static_cast<pid_t>(pid));
-        if (s && s->ppid == parent) out.push_back(static_cast<pid_t>(pid));
-    }
-    closedir(d);
-    return out;
-}
 
 // Makes the test process the reaper of orphans started below it for its lifetime, so
 // the launched commands, which outlive the manager, are the test's to end: at the end

@@ -432,4 +432,10 @@ bool Connection::drag(std::pair<int, int> from, std::pair<int, int> to, unsigned
     return grabbed;
 }
 
+bool manager_holds_root(Connection &c) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(c.dpy(), c.root(), &a) &&
+           (a.all_event_masks & SubstructureRedirectMask) != 0;
+}
+
 } // namespace harness

@@ -166,6 +166,15 @@ class XServer {
     int width_ = 0, height_ = 0;
 };
 
+// Process inspection through /proc: the state letter and parent of a process, and the
+// children of one (for zombie and orphan checks).
+struct ProcStat {
+    char state = 0;
+    pid_t ppid = 0;
+};
+std::optional<ProcStat> proc_stat(pid_t pid);
+std::vector<pid_t> children_of(pid_t parent);
+
 // A display number with no server: no socket in /tmp/.X11-unix and no lock file.
 std::string unused_display();
 
@@ -376,5 +385,8 @@ class Connection {
     std::deque<XEvent> events_;
     std::vector<XError> errors_;
 };
+
+// True while some client (the manager) redirects the root window's substructure.
+bool manager_holds_root(Connection &c);
 
 } // namespace harness

@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "harness.h"
@@ -253,5 +257,32 @@ bool Wm::wait_ready(Deadline deadline) {
 
 App::App(const XServer &server, std::vector<std::string> argv, Options options)
     : Process(std::move(argv), with_display(server.display(), std::move(options))) {}
+
+std::optional<ProcStat> proc_stat(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(f, line)) return std::nullopt;
+    auto close = line.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream rest(line.substr(close + 1));
+    ProcStat s;
+    rest >> s.state >> s.ppid;
+    return s;
+}
+
+std::vector<pid_t> children_of(pid_t parent) {
+    std::vector<pid_t> out;
+    DIR *d = opendir("/proc");
+    if (!d) return out;
+    while (dirent *e = readdir(d)) {
+        char *end;
+        long pid = std::strtol(e->d_name, &end, 10);
+        if (*end || pid <= 0) continue;
+        auto s = proc_stat(static_cast<pid_t>(pid));
+        if (s && s->ppid == parent) out.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(d);
+    return out;
+}
 
 } // namespace harness
