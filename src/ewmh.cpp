@@ -342,9 +342,12 @@ void handle_client_message(XClientMessageEvent *e) {
     if (t == atoms[_NET_CURRENT_DESKTOP]) {
         if (l[0] >= 0 && l[0] < 1024) {
             int n = static_cast<int>(l[0]) + 1;
-            if (n > wm.desktop_count) wm.desktop_count = n;
+            // The properties follow a switch by themselves; a grown count alone needs telling.
+            if (n > wm.desktop_count) {
+                wm.desktop_count = n;
+                ewmh_update_desktops();
+            }
             switch_desktop(n);
-            ewmh_update_desktops();
         }
         return;
     }

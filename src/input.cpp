@@ -145,9 +145,12 @@ void handle_key_press(XKeyEvent *e) {
     }
     if (sym >= XK_1 && sym <= XK_9) {
         int n = static_cast<int>(sym - XK_0);
-        if (n > wm.desktop_count) wm.desktop_count = n;
+        // The properties follow a switch by themselves; a grown count alone needs telling.
+        if (n > wm.desktop_count) {
+            wm.desktop_count = n;
+            ewmh_update_desktops();
+        }
         switch_desktop(n);
-        ewmh_update_desktops();
         return;
     }
     if (!c) return;
