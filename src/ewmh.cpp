@@ -217,17 +217,26 @@ bool ewmh_property_changed(Client *c, Atom a) {
     return false;
 }
 
+// What _NET_CLIENT_LIST_STACKING holds now, so that managing and releasing change it in
+// the same step as _NET_CLIENT_LIST: a tool reading both never sees different sets.
+static std::vector<long> stacking_written;
+
 void ewmh_client_new(Client *c) {
     long w = static_cast<long>(c->window);
     set_windows(wm.root, _NET_CLIENT_LIST, &w, 1, PropModeAppend);
+    // A new frame is created on top of its siblings.
+    stacking_written.push_back(w);
     set_windows(wm.root, _NET_CLIENT_LIST_STACKING, &w, 1, PropModeAppend);
     ewmh_update_client_desktop(c);
     ewmh_frame_extents(c);
     ewmh_update_state(c);
 }
 
-void ewmh_client_gone(Window) {
+void ewmh_client_gone(Window w) {
     ewmh_update_client_list();
+    std::erase(stacking_written, static_cast<long>(w));
+    set_windows(wm.root, _NET_CLIENT_LIST_STACKING, stacking_written.data(),
+                static_cast<int>(stacking_written.size()));
     // Releasing the active client leaves no active client; the property must not go on
     // naming a window that is gone.
     ewmh_update_active();
@@ -264,6 +273,7 @@ void ewmh_update_stacking() {
     }
     if (children) XFree(children);
     set_windows(wm.root, _NET_CLIENT_LIST_STACKING, list.data(), static_cast<int>(list.size()));
+    stacking_written = std::move(list);
 }
 
 void ewmh_update_active() {
