@@ -460,6 +460,7 @@ void new_client(Window w) {
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
     if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
     build_frame(c);
+    c->map_serial = NextRequest(d);
     XMapWindow(d, c->window);
     XMapRaised(d, c->frame);
     if (c->border != 0) XMapRaised(d, c->tab);
@@ -633,6 +634,12 @@ void handle_unmap_notify(XUnmapEvent *e) {
     // window (released, then managed again before the report arrived) is history.
     if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
         return;
+    // An application that withdraws its window (unmap, then a sent UnmapNotify) and maps
+    // it again before the manager got to its first map: the manager's map made the
+    // window viewable after the withdrawal was sent, and the application's final map
+    // found it mapped already. The withdrawal no longer speaks for the window; taking it
+    // would leave the window mapped on the root without a frame.
+    if (e->send_event && e->window == c->window && e->serial < c->map_serial) return;
     if (c->ignore_unmap == 0)
         unmanage_client(c);
     else

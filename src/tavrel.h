@@ -65,6 +65,9 @@ struct Client {
     int tab_offset = 0;
     XSizeHints *size_hints = nullptr;
     int ignore_unmap = 0;
+    // Request number of the manager's map of the window when it took it over: a sent
+    // UnmapNotify the server delivered before that map speaks of an earlier state.
+    unsigned long map_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
     int x = 0, y = 0, width = 0, height = 0;

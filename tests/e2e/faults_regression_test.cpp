@@ -223,4 +223,56 @@ TEST(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
     }
 }
 
+// Found by the stress driver: an application mapped its window, withdrew it (unmap, then
+// the sent UnmapNotify) before the manager had mapped it, and mapped it again once the
+// manager had: its final map found the window mapped and did nothing, and the late
+// withdrawal released the management, leaving the window mapped on the root unframed.
+TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowMappedAgain) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Window w = c.create_window({.name = "early"});
+        ASSERT_NE(w, 0u);
+        // Map, unmap and the sent withdrawal all reach the server before the manager
+        // sees the map request.
+        XGrabServer(c.dpy());
+        XMapWindow(c.dpy(), w);
+        XUnmapWindow(c.dpy(), w);
+        XEvent ev{};
+        ev.xunmap.type = UnmapNotify;
+        ev.xunmap.event = c.root();
+        ev.xunmap.window = w;
+        XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &ev);
+        XUngrabServer(c.dpy());
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+        // The application's final map: the window is mapped already, so nothing happens.
+        XMapWindow(c.dpy(), w);
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.sync_with_wm());
+        EXPECT_TRUE(c.is_framed(w)) << "the window was left unframed";
+        EXPECT_EQ(c.map_state(w), IsViewable);
+        EXPECT_EQ(c.wm_state(w), NormalState);
+        c.destroy(w);
+    }
+    // A withdrawal sent once the window is managed still releases it.
+    Window w = c.create_managed({.name = "late"});
+    ASSERT_NE(w, 0u);
+    XUnmapWindow(c.dpy(), w);
+    XEvent ev{};
+    ev.xunmap.type = UnmapNotify;
+    ev.xunmap.event = c.root();
+    ev.xunmap.window = w;
+    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(c.wait_until([&] {
+        return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
+               c.map_state(w) == IsUnmapped;
+    }));
+}
+
 } // namespace
