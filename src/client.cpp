@@ -142,6 +142,9 @@ void place_client_at(Client *c, int px, int py) {
 
 static void set_frame_shape(Client *c);
 
+// The serial of build_frame's reparenting of the client window into its frame.
+static unsigned long last_reparent_serial = 0;
+
 void build_frame(Client *c) {
     Display *d = wm.display;
     XSelectInput(d, c->window, PropertyChangeMask | EnterWindowMask);
@@ -170,6 +173,7 @@ void build_frame(Client *c) {
     }
     XAddToSaveSet(d, c->window);
     XSetWindowBorderWidth(d, c->window, 0);
+    last_reparent_serial = NextRequest(d);
     XReparentWindow(d, c->window, c->frame, c->border, c->border);
     send_synthetic_configure(c);
 }
@@ -425,7 +429,7 @@ void new_client(Window w) {
     ++wm.client_count;
     c->window = w;
     index_client(c);
-    c->ignore_unmap = 0;
+    c->ignore_unmap.clear();
     c->iconic = 0;
     c->tab_offset = 0;
     c->tab_width = c->name || c->net_name ? tab_text_width(c) + 8 : 6;
@@ -447,9 +451,8 @@ void new_client(Window w) {
     c->takes_focus = f.takes_focus;
     c->shape_rects = f.shape_rects;
     bool start_hidden = false;
-    if (f.map_state == IsViewable) {
-        c->ignore_unmap += 1;
-    } else {
+    const bool viewable = f.map_state == IsViewable;
+    if (!viewable) {
         place_client_at(c, f.px, f.py);
         if (f.wm_hints_flags & StateHint) {
             write_wm_state(c, f.initial_state);
@@ -460,6 +463,8 @@ void new_client(Window w) {
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
     if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
     build_frame(c);
+    // Reparenting a window that is mapped unmaps it first: that report is the manager's.
+    if (viewable) c->ignore_unmap.push_back({last_reparent_serial, c->window});
     c->map_serial = NextRequest(d);
     XMapWindow(d, c->window);
     XMapRaised(d, c->frame);
@@ -639,11 +644,30 @@ void handle_unmap_notify(XUnmapEvent *e) {
     // window viewable after the withdrawal was sent, and the application's final map
     // found it mapped already. The withdrawal no longer speaks for the window; taking it
     // would leave the window mapped on the root without a frame.
-    if (e->send_event && e->window == c->window && e->serial < c->map_serial) return;
-    if (c->ignore_unmap == 0)
-        unmanage_client(c);
-    else
-        --c->ignore_unmap;
+    if (e->send_event) {
+        if (e->window == c->window && e->serial >= c->map_serial) unmanage_client(c);
+        // A sent unmap naming a frame or a tab speaks for nobody.
+        return;
+    }
+    // Reports come in the order the server made them, each carrying the serial of the
+    // manager's last request processed by then: the report of an own unmap carries that
+    // unmap's serial. An own unmap older than this report and not reported yet found its
+    // window unmapped already (the application had unmapped it first) and is never
+    // reported.
+    bool own = false;
+    std::erase_if(c->ignore_unmap, [&](const OwnUnmap &u) {
+        if (!own && u.serial == e->serial && u.window == e->window) {
+            own = true;
+            return true;
+        }
+        return u.serial < e->serial;
+    });
+    if (!own) unmanage_client(c);
+}
+
+void unmap_own(Client *c, Window w) {
+    c->ignore_unmap.push_back({NextRequest(wm.display), w});
+    XUnmapWindow(wm.display, w);
 }
 
 void handle_reparent_notify(XReparentEvent *e) {
@@ -714,9 +738,8 @@ void toggle_iconic(Client *c) {
         }
     } else {
         if (shown) {
-            c->ignore_unmap += 2;
-            XUnmapWindow(d, c->frame);
-            XUnmapWindow(d, c->window);
+            unmap_own(c, c->frame);
+            unmap_own(c, c->window);
         }
         write_wm_state(c, IconicState);
         c->iconic = 1;
@@ -728,10 +751,7 @@ void toggle_tab(Client *c) {
     if (c->iconic) toggle_iconic(c);
     const bool shown = in_view(c);
     if (c->tab_visible) {
-        if (shown) {
-            c->ignore_unmap += 1;
-            XUnmapWindow(wm.display, c->tab);
-        }
+        if (shown) unmap_own(c, c->tab);
         c->tab_visible = 0;
     } else {
         if (shown) XMapWindow(wm.display, c->tab);

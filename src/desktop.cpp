@@ -93,11 +93,12 @@ void cycle_focus() {
 }
 
 void take_out_of_view(Client *c) {
-    Display *d = wm.display;
-    c->ignore_unmap += (c->iconic ? 0 : 2) + (c->tab_visible ? 1 : 0);
-    XUnmapWindow(d, c->frame);
-    XUnmapWindow(d, c->window);
-    XUnmapWindow(d, c->tab);
+    // A hidden client's frame and window, and a hidden tab, are unmapped already.
+    if (!c->iconic) {
+        unmap_own(c, c->frame);
+        unmap_own(c, c->window);
+    }
+    if (c->tab_visible) unmap_own(c, c->tab);
     write_wm_state(c, IconicState);
 }
 

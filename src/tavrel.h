@@ -6,6 +6,7 @@
 #include <X11/extensions/Xinerama.h>
 
 #include <csignal>
+#include <vector>
 
 #include "calc.h"
 
@@ -56,6 +57,13 @@ void load_resources();
 
 using Head = XineramaScreenInfo;
 
+// An unmap the manager asked for: the request's serial and the window it unmapped (the
+// client window, the frame or the tab).
+struct OwnUnmap {
+    unsigned long serial;
+    Window window;
+};
+
 struct Client {
     Client *next = nullptr;
     Window window = 0;
@@ -64,7 +72,11 @@ struct Client {
     int tab_width = 0;
     int tab_offset = 0;
     XSizeHints *size_hints = nullptr;
-    int ignore_unmap = 0;
+    // The unmaps the manager asked for whose reports are still to come: they are not
+    // withdrawals. Each is known by the request's serial, so an application's own unmap
+    // arriving in between is never taken for one of them (a count could not tell them
+    // apart). Only unmaps that will be reported are listed.
+    std::vector<OwnUnmap> ignore_unmap;
     // Request number of the manager's map of the window when it took it over: a sent
     // UnmapNotify the server delivered before that map speaks of an earlier state.
     unsigned long map_serial = 0;
@@ -164,6 +176,9 @@ void copy_shape(Client *c);
 void fit_tab(Client *c);
 void draw_tab(Client *c);
 void unmanage_client(Client *c);
+// Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
+// notes the request so that its report is not taken for a withdrawal.
+void unmap_own(Client *c, Window w);
 void close_client(Client *c);
 void toggle_iconic(Client *c);
 void toggle_tab(Client *c);
