@@ -616,6 +616,7 @@ void unmanage_client(Client *c) {
         if (!wm.quitting) write_wm_state(c, WithdrawnState);
         apply_gravity(c, -1);
         XSetWindowBorderWidth(d, c->window, 1);
+        if (c->withdrawn) XUnmapWindow(d, c->window);
         XReparentWindow(d, c->window, wm.root, c->x, c->y);
     }
     hand_back_strays(c);
@@ -662,7 +663,9 @@ void handle_unmap_notify(XUnmapEvent *e) {
         }
         return u.serial < e->serial;
     });
-    if (!own) unmanage_client(c);
+    if (own) return;
+    c->withdrawn = e->window == c->window;
+    unmanage_client(c);
 }
 
 void unmap_own(Client *c, Window w) {

@@ -93,6 +93,9 @@ struct Client {
     bool doomed = false;
     // The application took its window out of the frame: releasing leaves it alone.
     bool reparented_away = false;
+    // The application unmapped its window: releasing leaves it unmapped, even if the
+    // manager, not knowing yet, has mapped it again since.
+    bool withdrawn = false;
     // Rectangles of the bounding shape when the window was taken over; -1: not known.
     int shape_rects = -1;
     // Extended hints.

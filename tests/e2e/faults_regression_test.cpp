@@ -275,4 +275,44 @@ TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowMappedAgain) {
     }));
 }
 
+// Found by the stress driver: an application unmapped its window just as the manager
+// switched to another desktop and back. The manager's own unmap found the window
+// unmapped already, so the application's unmap was taken for the manager's and the
+// withdrawal was lost; and once that was mended, the release handed back the window the
+// manager had mapped again meanwhile, so it stayed mapped on the root without a frame.
+TEST(WithdrawnWhileTheManagerSwitchedDesktops, IsReleasedAndStaysUnmapped) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "leaving"});
+    ASSERT_NE(w, 0u);
+    // A pager asks for desktop 2 and back to 1, and the application unmaps its window,
+    // all before any request of the manager's is carried out: the manager reads the
+    // unmap only after it has switched back.
+    auto show_desktop = [&](long index) {
+        XEvent ev{};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = c.root();
+        ev.xclient.message_type = XInternAtom(c.dpy(), "_NET_CURRENT_DESKTOP", False);
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = index;
+        XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &ev);
+    };
+    XGrabServer(c.dpy());
+    show_desktop(1);
+    show_desktop(0);
+    XUnmapWindow(c.dpy(), w);
+    XUngrabServer(c.dpy());
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.wait_until([&] { return c.parent(w) == c.root(); })) << "the withdrawal was lost";
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.wm_state(w), WithdrawnState);
+    EXPECT_EQ(c.map_state(w), IsUnmapped) << "the withdrawn window was left mapped";
+    // Mapped again, it is managed anew.
+    c.map(w);
+    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+}
+
 } // namespace
