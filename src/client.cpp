@@ -465,8 +465,7 @@ void new_client(Window w) {
     build_frame(c);
     // Reparenting a window that is mapped unmaps it first: that report is the manager's.
     if (viewable) c->ignore_unmap.push_back({last_reparent_serial, c->window});
-    c->map_serial = NextRequest(d);
-    XMapWindow(d, c->window);
+    map_own(c);
     XMapRaised(d, c->frame);
     if (c->border != 0) XMapRaised(d, c->tab);
     write_wm_state(c, NormalState);
@@ -640,14 +639,16 @@ void handle_unmap_notify(XUnmapEvent *e) {
     // window (released, then managed again before the report arrived) is history.
     if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
         return;
-    // An application that withdraws its window (unmap, then a sent UnmapNotify) and maps
-    // it again before the manager got to its first map: the manager's map made the
-    // window viewable after the withdrawal was sent, and the application's final map
-    // found it mapped already. The withdrawal no longer speaks for the window; taking it
-    // would leave the window mapped on the root without a frame.
+    // A sent UnmapNotify is how the ICCCM has an application withdraw a window that may
+    // be unmapped already (hidden, or on a desktop not shown). If the manager has mapped
+    // the window since the withdrawal was sent (taking it over, restoring it, showing
+    // its desktop), that map is undone: the window goes back as its application left it,
+    // not mapped on the root without a frame. A window mapped all along stays mapped.
     if (e->send_event) {
-        if (e->window == c->window && e->serial >= c->map_serial) unmanage_client(c);
         // A sent unmap naming a frame or a tab speaks for nobody.
+        if (e->window != c->window) return;
+        c->withdrawn = e->serial < c->map_serial;
+        unmanage_client(c);
         return;
     }
     // Reports come in the order the server made them, each carrying the serial of the
@@ -666,6 +667,14 @@ void handle_unmap_notify(XUnmapEvent *e) {
     if (own) return;
     c->withdrawn = e->window == c->window;
     unmanage_client(c);
+}
+
+void map_own(Client *c, bool raise) {
+    c->map_serial = NextRequest(wm.display);
+    if (raise)
+        XMapRaised(wm.display, c->window);
+    else
+        XMapWindow(wm.display, c->window);
 }
 
 void unmap_own(Client *c, Window w) {
@@ -735,7 +744,7 @@ void toggle_iconic(Client *c) {
         c->iconic = 0;
         if (shown) {
             XMapWindow(d, c->frame);
-            XMapWindow(d, c->window);
+            map_own(c);
             write_wm_state(c, NormalState);
             focus_client(c);
         }
@@ -776,7 +785,7 @@ void map_client(Client *c) {
     if (c->tab_visible) XMapRaised(wm.display, c->tab);
     if (!c->iconic) {
         XMapRaised(wm.display, c->frame);
-        XMapRaised(wm.display, c->window);
+        map_own(c, true);
     }
     write_wm_state(c, NormalState);
     ewmh_restacked();

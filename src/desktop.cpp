@@ -83,7 +83,7 @@ void cycle_focus() {
     if (chosen->tab_visible) XMapRaised(wm.display, chosen->tab);
     if (!chosen->iconic) {
         XMapRaised(wm.display, chosen->frame);
-        XMapRaised(wm.display, chosen->window);
+        map_own(chosen, true);
     }
     write_wm_state(chosen, NormalState);
     ewmh_restacked();
@@ -106,7 +106,7 @@ void bring_into_view(Client *c) {
     Display *d = wm.display;
     if (!c->iconic) {
         XMapWindow(d, c->frame);
-        XMapWindow(d, c->window);
+        map_own(c);
     }
     if (c->tab_visible) XMapWindow(d, c->tab);
     write_wm_state(c, NormalState);

@@ -77,8 +77,8 @@ struct Client {
     // arriving in between is never taken for one of them (a count could not tell them
     // apart). Only unmaps that will be reported are listed.
     std::vector<OwnUnmap> ignore_unmap;
-    // Request number of the manager's map of the window when it took it over: a sent
-    // UnmapNotify the server delivered before that map speaks of an earlier state.
+    // Request number of the manager's latest map of the client window: a withdrawal
+    // the server delivered before it was sent before that map.
     unsigned long map_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
@@ -93,7 +93,7 @@ struct Client {
     bool doomed = false;
     // The application took its window out of the frame: releasing leaves it alone.
     bool reparented_away = false;
-    // The application unmapped its window: releasing leaves it unmapped, even if the
+    // The application withdrew its window: releasing leaves it unmapped, even if the
     // manager, not knowing yet, has mapped it again since.
     bool withdrawn = false;
     // Rectangles of the bounding shape when the window was taken over; -1: not known.
@@ -182,6 +182,9 @@ void unmanage_client(Client *c);
 // Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
 // notes the request so that its report is not taken for a withdrawal.
 void unmap_own(Client *c, Window w);
+// Maps (and raises, if asked) the client window in its frame, and notes the request: an
+// application's withdrawal sent before it no longer speaks for the window.
+void map_own(Client *c, bool raise = false);
 void close_client(Client *c);
 void toggle_iconic(Client *c);
 void toggle_tab(Client *c);
