@@ -615,7 +615,6 @@ void unmanage_client(Client *c) {
         if (!wm.quitting) write_wm_state(c, WithdrawnState);
         apply_gravity(c, -1);
         XSetWindowBorderWidth(d, c->window, 1);
-        if (c->withdrawn) XUnmapWindow(d, c->window);
         XReparentWindow(d, c->window, wm.root, c->x, c->y);
     }
     hand_back_strays(c);
@@ -639,16 +638,18 @@ void handle_unmap_notify(XUnmapEvent *e) {
     // window (released, then managed again before the report arrived) is history.
     if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
         return;
-    // A sent UnmapNotify is how the ICCCM has an application withdraw a window that may
-    // be unmapped already (hidden, or on a desktop not shown). If the manager has mapped
-    // the window since the withdrawal was sent (taking it over, restoring it, showing
-    // its desktop), that map is undone: the window goes back as its application left it,
-    // not mapped on the root without a frame. A window mapped all along stays mapped.
+    // An application's unmap (or the UnmapNotify it sends, as the ICCCM has it withdraw
+    // a window that may be unmapped already) that the server delivered before the
+    // manager's latest map of the window speaks of an earlier state: the manager,
+    // not knowing yet, has mapped the window again since (taking it over, restoring it,
+    // showing its desktop), and the application has been told so by the MapNotify. Its
+    // own map in between found the window mapped and did nothing, so taking the
+    // withdrawal now would leave a window it believes mapped unmapped, or mapped on the
+    // root without a frame. The window stays managed, as it is shown.
+    const bool superseded = e->window == c->window && e->serial < c->map_serial;
     if (e->send_event) {
         // A sent unmap naming a frame or a tab speaks for nobody.
-        if (e->window != c->window) return;
-        c->withdrawn = e->serial < c->map_serial;
-        unmanage_client(c);
+        if (e->window == c->window && !superseded) unmanage_client(c);
         return;
     }
     // Reports come in the order the server made them, each carrying the serial of the
@@ -664,9 +665,7 @@ void handle_unmap_notify(XUnmapEvent *e) {
         }
         return u.serial < e->serial;
     });
-    if (own) return;
-    c->withdrawn = e->window == c->window;
-    unmanage_client(c);
+    if (!own && !superseded) unmanage_client(c);
 }
 
 void map_own(Client *c, bool raise) {

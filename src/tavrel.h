@@ -77,8 +77,8 @@ struct Client {
     // arriving in between is never taken for one of them (a count could not tell them
     // apart). Only unmaps that will be reported are listed.
     std::vector<OwnUnmap> ignore_unmap;
-    // Request number of the manager's latest map of the client window: a withdrawal
-    // the server delivered before it was sent before that map.
+    // Request number of the manager's latest map of the client window: an unmap or a
+    // withdrawal the server delivered before it speaks of an earlier state.
     unsigned long map_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
@@ -93,9 +93,6 @@ struct Client {
     bool doomed = false;
     // The application took its window out of the frame: releasing leaves it alone.
     bool reparented_away = false;
-    // The application withdrew its window: releasing leaves it unmapped, even if the
-    // manager, not knowing yet, has mapped it again since.
-    bool withdrawn = false;
     // Rectangles of the bounding shape when the window was taken over; -1: not known.
     int shape_rects = -1;
     // Extended hints.

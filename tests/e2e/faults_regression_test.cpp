@@ -37,6 +37,26 @@ Window find_tab(Connection &c, Window frame) {
     return 0;
 }
 
+// The UnmapNotify an application sends to withdraw its window, as the ICCCM has it.
+void send_withdrawal(Connection &c, Window w) {
+    XEvent ev{};
+    ev.xunmap.type = UnmapNotify;
+    ev.xunmap.event = c.root();
+    ev.xunmap.window = w;
+    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+}
+
+// A pager's request to show the desktop of the given index.
+void show_desktop(Connection &c, long index) {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = c.root();
+    ev.xclient.message_type = XInternAtom(c.dpy(), "_NET_CURRENT_DESKTOP", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = index;
+    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+}
+
 // A MapRequest as the server would redirect it, but sent by the test to the manager.
 void send_map_request(Connection &c, Window w) {
     XEvent ev{};
@@ -223,11 +243,11 @@ TEST(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
     }
 }
 
-// Found by the stress driver: an application mapped its window and withdrew it (unmap,
-// then the sent UnmapNotify) before the manager had mapped it. The unmap did nothing, the
-// manager's map made the window viewable, and the withdrawal then released it mapped: it
-// stayed on the root, mapped, without a frame.
-TEST(WithdrawalSentBeforeTheManagersMap, ReleasesTheWindowUnmapped) {
+// Found by the stress driver: an application mapped its window, withdrew it (unmap, then
+// the sent UnmapNotify) before the manager had mapped it, and mapped it again once the
+// manager had: its final map found the window mapped and did nothing, and the late
+// withdrawal released the management, leaving the window mapped on the root unframed.
+TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
     XServer x;
     Wm wm(x);
     ASSERT_TRUE(wm.wait_ready());
@@ -241,77 +261,71 @@ TEST(WithdrawalSentBeforeTheManagersMap, ReleasesTheWindowUnmapped) {
         XGrabServer(c.dpy());
         XMapWindow(c.dpy(), w);
         XUnmapWindow(c.dpy(), w);
-        XEvent ev{};
-        ev.xunmap.type = UnmapNotify;
-        ev.xunmap.event = c.root();
-        ev.xunmap.window = w;
-        XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
-                   &ev);
+        send_withdrawal(c, w);
         XUngrabServer(c.dpy());
         XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+        // The application's final map: the window is mapped already, so nothing happens.
+        XMapWindow(c.dpy(), w);
+        XSync(c.dpy(), False);
         ASSERT_TRUE(c.sync_with_wm());
-        EXPECT_TRUE(c.wait_until([&] {
-            return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
-                   c.map_state(w) == IsUnmapped;
-        })) << "the withdrawn window was left mapped without a frame";
-        // Mapped again once the withdrawal is done, it is managed anew.
-        c.map(w);
-        EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+        EXPECT_TRUE(c.is_framed(w)) << "the window was left unframed";
+        EXPECT_EQ(c.map_state(w), IsViewable);
+        EXPECT_EQ(c.wm_state(w), NormalState);
         c.destroy(w);
     }
-    // A sent withdrawal of a window mapped all along leaves it mapped on the root.
-    Window w = c.create_managed({.name = "late"});
-    ASSERT_NE(w, 0u);
-    XEvent ev{};
-    ev.xunmap.type = UnmapNotify;
-    ev.xunmap.event = c.root();
-    ev.xunmap.window = w;
-    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    // A withdrawal sent once the window is shown releases it; a window mapped all along
+    // stays mapped on the root, one its application unmapped stays unmapped.
+    Window a = c.create_managed({.name = "mapped"});
+    Window b = c.create_managed({.name = "unmapped"});
+    ASSERT_TRUE(a && b);
+    send_withdrawal(c, a);
+    XUnmapWindow(c.dpy(), b);
+    send_withdrawal(c, b);
     XSync(c.dpy(), False);
     EXPECT_TRUE(c.wait_until([&] {
-        return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
-               c.map_state(w) == IsViewable;
+        return c.parent(a) == c.root() && c.wm_state(a) == WithdrawnState &&
+               c.map_state(a) == IsViewable;
+    }));
+    EXPECT_TRUE(c.wait_until([&] {
+        return c.parent(b) == c.root() && c.wm_state(b) == WithdrawnState &&
+               c.map_state(b) == IsUnmapped;
     }));
 }
 
 // Found by the stress driver: an application unmapped its window just as the manager
-// switched to another desktop and back. The manager's own unmap found the window
-// unmapped already, so the application's unmap was taken for the manager's and the
-// withdrawal was lost; and once that was mended, the release handed back the window the
-// manager had mapped again meanwhile, so it stayed mapped on the root without a frame.
-TEST(WithdrawnWhileTheManagerSwitchedDesktops, IsReleasedAndStaysUnmapped) {
+// switched to another desktop and back. The manager's own unmap found the window unmapped
+// already, so the application's unmap was counted as the manager's; the manager's last
+// unmap report then released the window it had shown again meanwhile, mapped, onto the
+// root without a frame. Now the manager's showing the window again, after the unmap,
+// stands: the window stays managed as it is shown, and a later unmap releases it.
+TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
     XServer x;
     Wm wm(x);
     ASSERT_TRUE(wm.wait_ready());
     Connection c(x);
-    Window w = c.create_managed({.name = "leaving"});
+    Window w = c.create_managed({.name = "busy"});
     ASSERT_NE(w, 0u);
     // A pager asks for desktop 2 and back to 1, and the application unmaps its window,
     // all before any request of the manager's is carried out: the manager reads the
     // unmap only after it has switched back.
-    auto show_desktop = [&](long index) {
-        XEvent ev{};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = c.root();
-        ev.xclient.message_type = XInternAtom(c.dpy(), "_NET_CURRENT_DESKTOP", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = index;
-        XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
-                   &ev);
-    };
     XGrabServer(c.dpy());
-    show_desktop(1);
-    show_desktop(0);
+    show_desktop(c, 1);
+    show_desktop(c, 0);
     XUnmapWindow(c.dpy(), w);
     XUngrabServer(c.dpy());
     XSync(c.dpy(), False);
-    ASSERT_TRUE(c.wait_until([&] { return c.parent(w) == c.root(); })) << "the withdrawal was lost";
     ASSERT_TRUE(c.sync_with_wm());
-    EXPECT_EQ(c.wm_state(w), WithdrawnState);
-    EXPECT_EQ(c.map_state(w), IsUnmapped) << "the withdrawn window was left mapped";
-    // Mapped again, it is managed anew.
-    c.map(w);
-    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+    EXPECT_TRUE(c.is_framed(w)) << "the window shown again was released";
+    EXPECT_EQ(c.map_state(w), IsViewable);
+    EXPECT_EQ(c.wm_state(w), NormalState);
+    // The application's next unmap is a withdrawal again.
+    XUnmapWindow(c.dpy(), w);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(c.wait_until([&] {
+        return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
+               c.map_state(w) == IsUnmapped;
+    }));
 }
 
 } // namespace
