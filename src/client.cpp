@@ -229,6 +229,7 @@ namespace {
 // the requests go out together and the replies come back in one round trip.
 struct WindowFacts {
     bool exists = false;
+    bool top_level = false; // a child of the root
     bool override_redirect = false;
     int map_state = IsUnmapped;
     int x = 0, y = 0, width = 1, height = 1;
@@ -306,6 +307,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     const xcb_window_t xw = static_cast<xcb_window_t>(w);
     auto attr_c = xcb_get_window_attributes(xc, xw);
     auto geom_c = xcb_get_geometry(xc, xw);
+    auto tree_c = xcb_query_tree(xc, xw);
     auto name_c = ask_property(xc, w, XA_WM_NAME, XA_STRING, 16384);
     auto net_name_c = ask_property(xc, w, net_atoms.net_wm_name, net_atoms.utf8_string, 16384);
     auto hints_c = ask_property(xc, w, XA_WM_NORMAL_HINTS, XA_WM_SIZE_HINTS, 18);
@@ -327,6 +329,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     xcb_generic_error_t *err = nullptr;
     auto *attr = xcb_get_window_attributes_reply(xc, attr_c, &err);
     auto *geom = xcb_get_geometry_reply(xc, geom_c, nullptr);
+    auto *tree = xcb_query_tree_reply(xc, tree_c, nullptr);
     auto *name = xcb_get_property_reply(xc, name_c, nullptr);
     auto *net_name = xcb_get_property_reply(xc, net_name_c, nullptr);
     auto *hints = xcb_get_property_reply(xc, hints_c, nullptr);
@@ -337,6 +340,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
     auto *cls = settings.tabless_list ? xcb_get_property_reply(xc, class_c, nullptr) : nullptr;
 
     f->exists = attr && geom && !err;
+    f->top_level = tree && tree->parent == static_cast<xcb_window_t>(wm.root);
     if (f->exists) {
         f->override_redirect = attr->override_redirect;
         f->map_state = attr->map_state;
@@ -386,11 +390,11 @@ void fetch_window_facts(Window w, WindowFacts *f) {
         }
     }
     for (void *p :
-         {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(name),
-          static_cast<void *>(net_name), static_cast<void *>(hints), static_cast<void *>(wm_hints),
-          static_cast<void *>(protocols), static_cast<void *>(type), static_cast<void *>(state),
-          static_cast<void *>(cls), static_cast<void *>(pointer), static_cast<void *>(shape),
-          static_cast<void *>(err)})
+         {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(tree),
+          static_cast<void *>(name), static_cast<void *>(net_name), static_cast<void *>(hints),
+          static_cast<void *>(wm_hints), static_cast<void *>(protocols), static_cast<void *>(type),
+          static_cast<void *>(state), static_cast<void *>(cls), static_cast<void *>(pointer),
+          static_cast<void *>(shape), static_cast<void *>(err)})
         std::free(p);
 }
 
@@ -415,10 +419,12 @@ void new_client(Window w) {
     c->size_hints = hints;
     c->name = f.name;
     c->net_name = f.net_name;
-    // A window that is gone is abandoned; override-redirect windows and docks place
-    // themselves and are not framed.
-    if (!f.exists || f.override_redirect || f.dock) {
-        if (f.exists && f.dock && !f.override_redirect) XMapWindow(d, w);
+    // A window that is gone is abandoned, and so is one that is no longer a child of the
+    // root: its application put it into another of its windows after asking to map it,
+    // or somebody sent a map request naming an inner window. Override-redirect windows
+    // and docks place themselves and are not framed.
+    if (!f.exists || !f.top_level || f.override_redirect || f.dock) {
+        if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
         std::free(f.res_class);
         free_client_memory(c);
         XUngrabServer(d);
@@ -488,15 +494,8 @@ void handle_map_request(XMapRequestEvent *e) {
         map_client(c);
         return;
     }
-    if (e->send_event) {
-        // Anybody can send a map request naming any window: only direct children of
-        // the root are taken under management.
-        Window root_ret, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        Status ok = XQueryTree(wm.display, e->window, &root_ret, &parent, &children, &n);
-        if (children) XFree(children);
-        if (!ok || parent != wm.root) return;
-    }
+    // Anybody can send a map request naming any window: new_client takes only direct
+    // children of the root.
     new_client(e->window);
 }
 

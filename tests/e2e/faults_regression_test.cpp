@@ -328,4 +328,37 @@ TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
     }));
 }
 
+// Found by the stress driver: an application asked to map its top-level window and then
+// put the window into another of its windows before the manager got to the request. The
+// manager framed it anyway, taking it out of the window its application had put it in.
+TEST(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window holder = c.create_managed({.name = "holder"});
+    ASSERT_NE(holder, 0u);
+    Window w = c.create_window({.name = "moved"});
+    ASSERT_NE(w, 0u);
+    XGrabServer(c.dpy());
+    XMapWindow(c.dpy(), w);
+    XReparentWindow(c.dpy(), w, holder, 10, 10);
+    XUngrabServer(c.dpy());
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.parent(w), holder) << "the window was taken out of its application's window";
+    // Mapped where it is now, it is its application's own business.
+    XMapWindow(c.dpy(), w);
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.parent(w), holder);
+    EXPECT_EQ(c.map_state(w), IsViewable);
+    // Back on the root and mapped, it is managed.
+    XUnmapWindow(c.dpy(), w);
+    XReparentWindow(c.dpy(), w, c.root(), 50, 50);
+    XMapWindow(c.dpy(), w);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+}
+
 } // namespace
