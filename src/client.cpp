@@ -142,6 +142,12 @@ void place_client_at(Client *c, int px, int py) {
 
 static void set_frame_shape(Client *c);
 
+// The serial of the request just made. Read after the request: the X library learns the
+// numbers its XCB connection used for requests of its own only when it makes the next one.
+static unsigned long last_request_serial() {
+    return NextRequest(wm.display) - 1;
+}
+
 // The serial of build_frame's reparenting of the client window into its frame.
 static unsigned long last_reparent_serial = 0;
 
@@ -173,8 +179,8 @@ void build_frame(Client *c) {
     }
     XAddToSaveSet(d, c->window);
     XSetWindowBorderWidth(d, c->window, 0);
-    last_reparent_serial = NextRequest(d);
     XReparentWindow(d, c->window, c->frame, c->border, c->border);
+    last_reparent_serial = last_request_serial();
     send_synthetic_configure(c);
 }
 
@@ -668,16 +674,17 @@ void handle_unmap_notify(XUnmapEvent *e) {
 }
 
 void map_own(Client *c, bool raise) {
-    c->map_serial = NextRequest(wm.display);
+    // Raising is a request of its own before the map.
     if (raise)
         XMapRaised(wm.display, c->window);
     else
         XMapWindow(wm.display, c->window);
+    c->map_serial = last_request_serial();
 }
 
 void unmap_own(Client *c, Window w) {
-    c->ignore_unmap.push_back({NextRequest(wm.display), w});
     XUnmapWindow(wm.display, w);
+    c->ignore_unmap.push_back({last_request_serial(), w});
 }
 
 void handle_reparent_notify(XReparentEvent *e) {
