@@ -670,7 +670,13 @@ void handle_unmap_notify(XUnmapEvent *e) {
         }
         return u.serial < e->serial;
     });
-    if (!own && !superseded) unmanage_client(c);
+    if (own) return;
+    if (superseded) {
+        // Kept, in case the window is being moved out of the frame: see below.
+        c->overtaken_unmap_serial = e->serial;
+        return;
+    }
+    unmanage_client(c);
 }
 
 void map_own(Client *c, bool raise) {
@@ -695,8 +701,24 @@ void handle_reparent_notify(XReparentEvent *e) {
     // management of the same window are history.
     Client *c = lookup_client(e->window);
     if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
+    // The manager may have mapped or unmapped the window since (showing or leaving its
+    // desktop, restoring or hiding it), not knowing yet that it had left: that landed
+    // wherever the window is now. It goes back to how its application left it: unmapped
+    // on the root (if it was mapped, its map request is on its way and brings it under
+    // management again), and in another window mapped only if it was mapped in the frame
+    // when it left, which the unmap reported with the same serial says.
+    bool touched = c->map_serial > e->serial;
+    for (const OwnUnmap &u : c->ignore_unmap)
+        touched = touched || (u.window == c->window && u.serial > e->serial);
+    const bool was_mapped = e->parent != wm.root && c->overtaken_unmap_serial == e->serial;
+    const Window w = c->window;
     c->reparented_away = true;
     unmanage_client(c);
+    if (!touched) return;
+    if (was_mapped)
+        XMapWindow(wm.display, w);
+    else
+        XUnmapWindow(wm.display, w);
 }
 
 void handle_destroy_notify(XDestroyWindowEvent *e) {

@@ -40,6 +40,10 @@ int error_handler(Display *, XErrorEvent *e) {
     }
     if (e->error_code == BadMatch && e->request_code == X_ConfigureWindow) {
         if (e->minor_code == 0 || !c) return 0;
+    } else if (e->error_code == BadMatch && e->request_code == X_SetInputFocus) {
+        // The window was unmapped (by its application, or hidden) before the focus
+        // reached it: nothing is wrong with the client, and the focus stays where it was.
+        return 0;
     } else if (e->error_code == BadAccess && e->request_code == X_ChangeWindowAttributes) {
         std::fputs("root window unavailable (maybe another wm is running?)\n", stderr);
         std::exit(1);

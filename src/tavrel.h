@@ -80,6 +80,9 @@ struct Client {
     // Request number of the manager's latest map of the client window: an unmap or a
     // withdrawal the server delivered before it speaks of an earlier state.
     unsigned long map_serial = 0;
+    // Serial of the latest unmap of the client window by its application that such a
+    // later map overtook.
+    unsigned long overtaken_unmap_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
     int x = 0, y = 0, width = 0, height = 0;

@@ -361,4 +361,66 @@ TEST(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
     EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
 }
 
+// Found while testing the case above: the focus given to a window that its application
+// had just unmapped failed with BadMatch, and that error released the client, which the
+// manager had mapped again meanwhile: the window was left mapped on the root unframed.
+TEST(FocusGivenToAWindowJustUnmapped, DoesNotReleaseIt) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "focused"});
+    ASSERT_NE(w, 0u);
+    XGrabServer(c.dpy());
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = w;
+    ev.xclient.message_type = XInternAtom(c.dpy(), "_NET_ACTIVE_WINDOW", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = 2;
+    XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+    show_desktop(c, 1);
+    show_desktop(c, 0);
+    XUnmapWindow(c.dpy(), w);
+    XUngrabServer(c.dpy());
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.sync_with_wm());
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_TRUE(c.is_framed(w)) << "the failed focus released the window";
+    EXPECT_EQ(c.map_state(w), IsViewable);
+    EXPECT_EQ(c.wm_state(w), NormalState);
+}
+
+// Found by the stress driver: an application moved its window, hidden on a desktop not
+// shown, out of the frame onto the root just as the desktop was shown again. The manager,
+// not knowing yet, mapped the window to show it, which mapped it on the root; the release
+// that followed left it there, mapped without a frame.
+TEST(MovedOutWhileItsDesktopWasShownAgain, IsLeftUnmappedOnTheRoot) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "leaving"});
+    ASSERT_NE(w, 0u);
+    Window frame = c.parent(w);
+    show_desktop(c, 1);
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
+    ASSERT_TRUE(c.sync_with_wm());
+    // The pager's request reaches the manager before the report of the move, and the
+    // manager's requests are carried out only after the move.
+    XGrabServer(c.dpy());
+    show_desktop(c, 0);
+    XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+    XUngrabServer(c.dpy());
+    XSync(c.dpy(), False);
+    ASSERT_TRUE(c.wait_until([&] { return !c.try_geometry(frame).has_value(); }));
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.parent(w), c.root());
+    EXPECT_EQ(c.map_state(w), IsUnmapped) << "the window was left mapped without a frame";
+    // Mapped by its application, it is managed again.
+    c.map(w);
+    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+}
+
 } // namespace
