@@ -37,6 +37,19 @@ Window find_tab(Connection &c, Window frame) {
     return 0;
 }
 
+// Waits until the window is back on the root, withdrawn, in the given map state.
+bool released(Connection &c, Window w, int map_state) {
+    return c.wait_until([&] {
+        return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
+               c.map_state(w) == map_state;
+    });
+}
+
+// Waits until the window is in a frame and viewable.
+bool framed_and_shown(Connection &c, Window w) {
+    return c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; });
+}
+
 // The UnmapNotify an application sends to withdraw its window, as the ICCCM has it.
 void send_withdrawal(Connection &c, Window w) {
     XEvent ev{};
@@ -264,7 +277,7 @@ TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
         send_withdrawal(c, w);
         XUngrabServer(c.dpy());
         XSync(c.dpy(), False);
-        ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+        ASSERT_TRUE(framed_and_shown(c, w));
         // The application's final map: the window is mapped already, so nothing happens.
         XMapWindow(c.dpy(), w);
         XSync(c.dpy(), False);
@@ -283,14 +296,8 @@ TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
     XUnmapWindow(c.dpy(), b);
     send_withdrawal(c, b);
     XSync(c.dpy(), False);
-    EXPECT_TRUE(c.wait_until([&] {
-        return c.parent(a) == c.root() && c.wm_state(a) == WithdrawnState &&
-               c.map_state(a) == IsViewable;
-    }));
-    EXPECT_TRUE(c.wait_until([&] {
-        return c.parent(b) == c.root() && c.wm_state(b) == WithdrawnState &&
-               c.map_state(b) == IsUnmapped;
-    }));
+    EXPECT_TRUE(released(c, a, IsViewable));
+    EXPECT_TRUE(released(c, b, IsUnmapped));
 }
 
 // Found by the stress driver: an application unmapped its window just as the manager
@@ -322,10 +329,7 @@ TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
     // The application's next unmap is a withdrawal again.
     XUnmapWindow(c.dpy(), w);
     XSync(c.dpy(), False);
-    EXPECT_TRUE(c.wait_until([&] {
-        return c.parent(w) == c.root() && c.wm_state(w) == WithdrawnState &&
-               c.map_state(w) == IsUnmapped;
-    }));
+    EXPECT_TRUE(released(c, w, IsUnmapped));
 }
 
 // Found by the stress driver: an application asked to map its top-level window and then
@@ -358,7 +362,7 @@ TEST(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
     XReparentWindow(c.dpy(), w, c.root(), 50, 50);
     XMapWindow(c.dpy(), w);
     XSync(c.dpy(), False);
-    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+    EXPECT_TRUE(framed_and_shown(c, w));
 }
 
 // Found while testing the case above: the focus given to a window that its application
@@ -420,7 +424,7 @@ TEST(MovedOutWhileItsDesktopWasShownAgain, IsLeftUnmappedOnTheRoot) {
     EXPECT_EQ(c.map_state(w), IsUnmapped) << "the window was left mapped without a frame";
     // Mapped by its application, it is managed again.
     c.map(w);
-    EXPECT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+    EXPECT_TRUE(framed_and_shown(c, w));
 }
 
 } // namespace
