@@ -86,8 +86,8 @@ class DriverProcess {
 
 TEST(Stress, ShortSeededRunKeepsEveryInvariant) {
     DriverProcess driver;
-    DriverResult r = driver.run({TAVREL_STRESS_BINARY, "--seed", kSeed, "--seconds", kSeconds, "--wm",
-                                 TAVREL_BINARY, "--clients", "4"},
+    DriverResult r = driver.run({TAVREL_STRESS_BINARY, "--seed", kSeed, "--seconds", kSeconds,
+                                 "--wm", TAVREL_BINARY, "--clients", "4"},
                                 std::chrono::seconds(270));
     ASSERT_TRUE(r.started);
     ASSERT_FALSE(r.timed_out) << "the stress driver did not finish in time\n" << r.output;
