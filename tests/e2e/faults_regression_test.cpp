@@ -50,6 +50,15 @@ bool framed_and_shown(Connection &c, Window w) {
     return c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; });
 }
 
+// The window is in its frame, viewable, in the normal state.
+::testing::AssertionResult managed_and_shown(Connection &c, Window w) {
+    if (!c.is_framed(w)) return ::testing::AssertionFailure() << "it is not in a frame";
+    if (c.map_state(w) != IsViewable) return ::testing::AssertionFailure() << "it is not viewable";
+    if (c.wm_state(w) != NormalState)
+        return ::testing::AssertionFailure() << "its WM_STATE is not NormalState";
+    return ::testing::AssertionSuccess();
+}
+
 // The UnmapNotify an application sends to withdraw its window, as the ICCCM has it.
 void send_withdrawal(Connection &c, Window w) {
     XEvent ev{};
@@ -282,9 +291,7 @@ TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
         XMapWindow(c.dpy(), w);
         XSync(c.dpy(), False);
         ASSERT_TRUE(c.sync_with_wm());
-        EXPECT_TRUE(c.is_framed(w)) << "the window was left unframed";
-        EXPECT_EQ(c.map_state(w), IsViewable);
-        EXPECT_EQ(c.wm_state(w), NormalState);
+        EXPECT_TRUE(managed_and_shown(c, w)) << "the window was left unframed";
         c.destroy(w);
     }
     // A withdrawal sent once the window is shown releases it; a window mapped all along
@@ -323,9 +330,7 @@ TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
     XUngrabServer(c.dpy());
     XSync(c.dpy(), False);
     ASSERT_TRUE(c.sync_with_wm());
-    EXPECT_TRUE(c.is_framed(w)) << "the window shown again was released";
-    EXPECT_EQ(c.map_state(w), IsViewable);
-    EXPECT_EQ(c.wm_state(w), NormalState);
+    EXPECT_TRUE(managed_and_shown(c, w)) << "the window shown again was released";
     // The application's next unmap is a withdrawal again.
     XUnmapWindow(c.dpy(), w);
     XSync(c.dpy(), False);
@@ -390,9 +395,7 @@ TEST(FocusGivenToAWindowJustUnmapped, DoesNotReleaseIt) {
     XSync(c.dpy(), False);
     ASSERT_TRUE(c.sync_with_wm());
     ASSERT_TRUE(c.sync_with_wm());
-    EXPECT_TRUE(c.is_framed(w)) << "the failed focus released the window";
-    EXPECT_EQ(c.map_state(w), IsViewable);
-    EXPECT_EQ(c.wm_state(w), NormalState);
+    EXPECT_TRUE(managed_and_shown(c, w)) << "the failed focus released the window";
 }
 
 // Found by the stress driver: an application moved its window, hidden on a desktop not
