@@ -4,6 +4,7 @@
 #include <X11/Xlib-xcb.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -406,7 +407,7 @@ void fetch_window_facts(Window w, WindowFacts *f) {
 
 } // namespace
 
-void new_client(Window w) {
+void new_client(Window w, bool only_if_shown) {
     Display *d = wm.display;
     // Never the root, nor one of the manager's own windows.
     if (window_is_managed_elsewhere(w)) return;
@@ -429,7 +430,8 @@ void new_client(Window w) {
     // root: its application put it into another of its windows after asking to map it,
     // or somebody sent a map request naming an inner window. Override-redirect windows
     // and docks place themselves and are not framed.
-    if (!f.exists || !f.top_level || f.override_redirect || f.dock) {
+    if (!f.exists || !f.top_level || f.override_redirect || f.dock ||
+        (only_if_shown && f.map_state != IsViewable)) {
         if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
         std::free(f.res_class);
         free_client_memory(c);
@@ -592,37 +594,58 @@ void handle_property_notify(XPropertyEvent *e) {
     draw_tab(c);
 }
 
-// Whatever is still inside the frame or the tab when they are about to be destroyed goes
+// The children of one of the manager's windows (empty when it is gone).
+static std::vector<Window> children_of(Window holder) {
+    Window root_ret, parent_ret, *children = nullptr;
+    unsigned int n = 0;
+    if (!holder || !XQueryTree(wm.display, holder, &root_ret, &parent_ret, &children, &n))
+        return {};
+    std::vector<Window> out(children, children + n);
+    if (children) XFree(children);
+    return out;
+}
+
+// Whatever else is inside the frame or the tab when they are about to be destroyed goes
 // back to the root first: windows other clients put there, and a client window its
 // application took out and put back before the manager heard of it. Destroying them
 // with the frame would lose them.
-static void hand_back_strays(Client *c) {
-    for (Window holder : {c->frame, c->tab}) {
-        Window root_ret, parent_ret, *children = nullptr;
-        unsigned int n = 0;
-        if (!holder || !XQueryTree(wm.display, holder, &root_ret, &parent_ret, &children, &n))
-            continue;
-        for (unsigned int i = 0; i < n; ++i) {
-            XWindowAttributes a;
-            if (XGetWindowAttributes(wm.display, children[i], &a))
-                XReparentWindow(wm.display, children[i], wm.root, a.x, a.y);
-        }
-        if (children) XFree(children);
+static void hand_back_strays(const std::vector<Window> &strays) {
+    for (Window w : strays) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(wm.display, w, &a))
+            XReparentWindow(wm.display, w, wm.root, a.x, a.y);
     }
+}
+
+// Drops the report of the window's own map that reparenting it to the root while mapped
+// has just caused: the manager let it go, and must not take it back for a window shown
+// behind its back (see handle_map_notify).
+static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
+    return ev->type == MapNotify && ev->xmap.event == wm.root &&
+           ev->xmap.window == *reinterpret_cast<Window *>(arg);
 }
 
 void unmanage_client(Client *c) {
     Display *d = wm.display;
     XGrabServer(d);
     XSetErrorHandler(ignore_errors_handler);
+    // Under the grab, what the frame holds is final. The client window may be gone
+    // already (destroyed, its application disconnected) with the report still on its
+    // way: then its id may already name a new window of another application, which
+    // the manager must not move, resize or mark withdrawn. Only a window still in the
+    // frame is handed back.
+    std::vector<Window> held = children_of(c->frame);
+    const bool inside = std::erase(held, c->window) > 0;
     if (!wm.quitting || c->reparented_away) XRemoveFromSaveSet(d, c->window);
-    if (!c->reparented_away) {
+    if (inside) {
         if (!wm.quitting) write_wm_state(c, WithdrawnState);
         apply_gravity(c, -1);
         XSetWindowBorderWidth(d, c->window, 1);
         XReparentWindow(d, c->window, wm.root, c->x, c->y);
     }
-    hand_back_strays(c);
+    for (Window w : children_of(c->tab))
+        held.push_back(w);
+    hand_back_strays(held);
     if (c->frame) XDestroyWindow(d, c->frame);
     if (c->tab) XDestroyWindow(d, c->tab);
     unlink_client(c);
@@ -633,8 +656,55 @@ void unmanage_client(Client *c) {
     XSync(d, False);
     XSetErrorHandler(error_handler);
     XUngrabServer(d);
+    if (inside) {
+        XEvent ev;
+        while (XCheckIfEvent(d, &ev, is_map_of, reinterpret_cast<XPointer>(&gone))) {
+        }
+    }
     if (!wm.quitting) ewmh_client_gone(gone);
 }
+
+namespace {
+
+// What the reports still queued for a window just released tell of its application's
+// last word, once the release has made the server answer everything before it.
+struct ReleaseWitness {
+    Window window, frame;
+    unsigned long own_map;
+    std::vector<OwnUnmap> own_unmaps;
+
+    struct Scan {
+        const ReleaseWitness *w;
+        bool mapped = false;
+    };
+
+    // Looks at each queued event and takes none.
+    static Bool look(Display *, XEvent *ev, XPointer arg) {
+        auto *scan = reinterpret_cast<Scan *>(arg);
+        const ReleaseWitness &w = *scan->w;
+        if (ev->type == MapNotify && ev->xmap.event == w.frame && ev->xmap.window == w.window &&
+            ev->xmap.override_redirect && ev->xmap.serial != w.own_map)
+            scan->mapped = true;
+        if (ev->type == UnmapNotify && ev->xunmap.event == w.frame &&
+            ev->xunmap.window == w.window &&
+            std::none_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
+                return u.window == w.window && u.serial == ev->xunmap.serial;
+            }))
+            scan->mapped = false;
+        return False;
+    }
+
+    // True when the application's own map (possible only without redirection) came
+    // after its unmap, and no unmap but the manager's followed.
+    bool mapped_again_by_itself() const {
+        Scan scan{this};
+        XEvent ev;
+        XCheckIfEvent(wm.display, &ev, look, reinterpret_cast<XPointer>(&scan));
+        return scan.mapped;
+    }
+};
+
+} // namespace
 
 void handle_unmap_notify(XUnmapEvent *e) {
     Client *c = lookup_client(e->window);
@@ -676,7 +746,13 @@ void handle_unmap_notify(XUnmapEvent *e) {
         c->overtaken_unmap_serial = e->serial;
         return;
     }
+    const ReleaseWitness witness{c->window, c->frame, c->map_serial, c->ignore_unmap};
     unmanage_client(c);
+    // An application whose window redirects nothing may have mapped it again itself
+    // right after this unmap, and an unmap of the manager's (leaving its desktop, say)
+    // may have undone that before the manager knew: the window is left as its
+    // application last put it.
+    if (witness.mapped_again_by_itself()) XMapWindow(wm.display, witness.window);
 }
 
 void map_own(Client *c, bool raise) {
@@ -719,6 +795,16 @@ void handle_reparent_notify(XReparentEvent *e) {
         XMapWindow(wm.display, w);
     else
         XUnmapWindow(wm.display, w);
+}
+
+void handle_map_notify(XMapEvent *e) {
+    // A top-level window that is not the manager's and does not redirect its map gets
+    // mapped only through a map request to the manager, or by the manager itself. One
+    // mapped otherwise was mapped by a request the manager made for a window that had
+    // just gone, whose id a new window of another application had taken meanwhile: it
+    // is taken under management as if it had asked.
+    if (e->event != wm.root || e->override_redirect || lookup_client(e->window)) return;
+    new_client(e->window, true);
 }
 
 void handle_destroy_notify(XDestroyWindowEvent *e) {

@@ -139,6 +139,9 @@ void dispatch_event(XEvent *ev) {
     case DestroyNotify:
         handle_destroy_notify(&ev->xdestroywindow);
         break;
+    case MapNotify:
+        handle_map_notify(&ev->xmap);
+        break;
     case ClientMessage:
         handle_client_message(&ev->xclient);
         break;

@@ -170,7 +170,7 @@ Client *lookup_client(Window w);
 void write_wm_state(Client *c, long state);
 void send_synthetic_configure(Client *c);
 void apply_gravity(Client *c, int sign);
-void new_client(Window w);
+void new_client(Window w, bool only_if_shown = false);
 void place_client(Client *c);
 // Placement with the pointer position already known.
 void place_client_at(Client *c, int px, int py);
@@ -197,6 +197,7 @@ void handle_configure_request(XConfigureRequestEvent *e);
 void handle_property_notify(XPropertyEvent *e);
 void handle_unmap_notify(XUnmapEvent *e);
 void handle_destroy_notify(XDestroyWindowEvent *e);
+void handle_map_notify(XMapEvent *e);
 void handle_reparent_notify(XReparentEvent *e);
 // Text width of the client's tab name in the manager's font, or -1 without a name.
 int tab_text_width(Client *c);

@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include <X11/keysym.h>
+#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ namespace {
 using harness::Connection;
 using harness::Geometry;
 using harness::manager_holds_root;
+using harness::proc_stat;
 using harness::Wm;
 using harness::XServer;
 
@@ -111,6 +113,27 @@ class ForcedId {
     _XPrivDisplay d_;
     static inline XID (*saved_)(Display *) = nullptr;
     static inline XID next_ = 0;
+};
+
+// Keeps the manager stopped for the scope: what the test does meanwhile reaches the
+// manager in one burst when it goes on, as if it had been busy all that time.
+class ManagerPaused {
+  public:
+    ManagerPaused(Connection &c, const Wm &wm) : pid_(wm.pid()) {
+        kill(pid_, SIGSTOP);
+        stopped_ = c.wait_until([&] {
+            auto st = proc_stat(pid_);
+            return st && st->state == 'T';
+        });
+    }
+    ManagerPaused(const ManagerPaused &) = delete;
+    ManagerPaused &operator=(const ManagerPaused &) = delete;
+    ~ManagerPaused() { kill(pid_, SIGCONT); }
+    bool stopped() const { return stopped_; }
+
+  private:
+    pid_t pid_;
+    bool stopped_ = false;
 };
 
 TEST(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
@@ -428,6 +451,118 @@ TEST(MovedOutWhileItsDesktopWasShownAgain, IsLeftUnmappedOnTheRoot) {
     // Mapped by its application, it is managed again.
     c.map(w);
     EXPECT_TRUE(framed_and_shown(c, w));
+}
+
+// A window destroyed while the manager was busy, its id taken at once by a new window
+// (the ids of a closed connection serve the next one): the manager, not knowing yet,
+// shows the old window's desktop and maps the id, which shows the new window on the
+// root. It is taken under management then, not left unframed for good (its own map
+// finds it mapped already and asks the manager nothing).
+TEST(IdTakenOverWhileTheManagerWasBehind, NewWindowShownByTheManagerIsFramed) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "first"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    show_desktop(c, 1);
+    ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
+    ASSERT_TRUE(c.sync_with_wm());
+
+    Window again = 0;
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        show_desktop(c, 0);
+        XDestroyWindow(c.dpy(), w);
+        ForcedId same(c.dpy(), w);
+        again = c.create_window({.x = 300, .y = 200, .name = "again"});
+        XSync(c.dpy(), False);
+    }
+    ASSERT_EQ(again, w);
+    // The manager has caught up (and shown the new window) before its application maps it.
+    ASSERT_TRUE(c.sync_with_wm());
+    c.map(again);
+    EXPECT_TRUE(c.wait_until([&] {
+        return !exists(c, frame) && bool(managed_and_shown(c, again));
+    })) << "the window that took the id: "
+        << managed_and_shown(c, again).message();
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_TRUE(managed_and_shown(c, again));
+}
+
+// The same race when the manager releases the old window: the release must not move,
+// resize or mark withdrawn the new window that now has its id.
+TEST(IdTakenOverBeforeTheReleaseOfItsPredecessor, NewWindowIsLeftAsItsApplicationMadeIt) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    for (bool shown : {true, false}) {
+        SCOPED_TRACE(shown ? "destroyed while shown" : "destroyed while hidden");
+        Window w = c.create_managed({.x = 40, .y = 60, .name = "first"});
+        ASSERT_NE(w, 0u);
+        const Window frame = c.parent(w);
+        if (!shown) {
+            show_desktop(c, 1);
+            ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
+        }
+        ASSERT_TRUE(c.sync_with_wm());
+
+        Window again = 0;
+        {
+            ManagerPaused paused(c, wm);
+            ASSERT_TRUE(paused.stopped());
+            XDestroyWindow(c.dpy(), w);
+            ForcedId same(c.dpy(), w);
+            again = c.create_window({.x = 300, .y = 200, .name = "again"});
+            XSync(c.dpy(), False);
+        }
+        ASSERT_EQ(again, w);
+        ASSERT_TRUE(c.wait_until([&] { return !exists(c, frame); }));
+        ASSERT_TRUE(c.sync_with_wm());
+        EXPECT_EQ(c.parent(again), c.root());
+        EXPECT_EQ(c.map_state(again), IsUnmapped);
+        EXPECT_EQ(c.geometry(again), (Geometry{300, 200, 200, 100, 0}));
+        EXPECT_FALSE(c.wm_state(again).has_value()) << "marked withdrawn by the release";
+
+        if (!shown) show_desktop(c, 0);
+        c.map(again);
+        EXPECT_TRUE(c.wait_until([&] { return bool(managed_and_shown(c, again)); }));
+        c.destroy(again);
+        ASSERT_TRUE(c.sync_with_wm());
+    }
+}
+
+// An application that turned its managed window override-redirect unmaps it and maps it
+// again itself (no map request: nothing is redirected any more), while the manager,
+// not knowing yet, leaves the window's desktop and unmaps it. The manager releases the
+// window on its application's unmap; the window is left as its application last put
+// it, mapped, not unmapped by the manager's unmap of a window it no longer manages.
+TEST(MappedAgainByItselfWhileItsDesktopWasLeft, StaysMappedWhenReleased) {
+    XServer x;
+    Wm wm(x);
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_managed({.name = "flips"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        show_desktop(c, 1);
+        XSetWindowAttributes a{};
+        a.override_redirect = True;
+        XChangeWindowAttributes(c.dpy(), w, CWOverrideRedirect, &a);
+        XUnmapWindow(c.dpy(), w);
+        XMapWindow(c.dpy(), w);
+        XSync(c.dpy(), False);
+    }
+    EXPECT_TRUE(released(c, w, IsViewable)) << "the window was left unmapped";
+    EXPECT_FALSE(exists(c, frame));
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.map_state(w), IsViewable);
 }
 
 } // namespace

@@ -2268,9 +2268,22 @@ class Run {
             return false;
         }
         beat();
-        // Connections the manager killed (close key, close click) are known only now.
+        // Connections the manager killed (close key, close click) are known only now. The
+        // server destroyed their windows when the manager asked it to, which may have been
+        // after the sync request above was queued: the destructions are then still waiting
+        // in the manager's queue, and their frames are still there. One more round trip
+        // through the manager lets it handle them.
         for (auto &h : hostiles_)
             if (h->connection()) h->connection()->sync();
+        if (!sync_with_manager(seconds(30))) {
+            if (!wm_.alive()) {
+                manager_died();
+                return false;
+            }
+            add("manager-responsive",
+                format("the manager did not handle a configure request within 30 s (%s)", when), 0);
+            return false;
+        }
 
         size_t before = violations_.size();
         Display *d = checker_.dpy;
