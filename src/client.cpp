@@ -779,10 +779,12 @@ void handle_reparent_notify(XReparentEvent *e) {
     if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
     // The manager may have mapped or unmapped the window since (showing or leaving its
     // desktop, restoring or hiding it), not knowing yet that it had left: that landed
-    // wherever the window is now. It goes back to how its application left it: unmapped
-    // on the root (if it was mapped, its map request is on its way and brings it under
-    // management again), and in another window mapped only if it was mapped in the frame
-    // when it left, which the unmap reported with the same serial says.
+    // wherever the window is now. In another window it goes back to how its application
+    // left it: mapped only if it was mapped in the frame when it left, which the unmap
+    // reported with the same serial says. On the root it stays as it is: a map of the
+    // manager's that showed it there is reported next and takes it under management
+    // (see handle_map_notify). Unmapping it instead could swallow a map its application
+    // sent since, which found it mapped and asked the manager nothing.
     bool touched = c->map_serial > e->serial;
     for (const OwnUnmap &u : c->ignore_unmap)
         touched = touched || (u.window == c->window && u.serial > e->serial);
@@ -790,7 +792,7 @@ void handle_reparent_notify(XReparentEvent *e) {
     const Window w = c->window;
     c->reparented_away = true;
     unmanage_client(c);
-    if (!touched) return;
+    if (!touched || e->parent == wm.root) return;
     if (was_mapped)
         XMapWindow(wm.display, w);
     else
