@@ -625,7 +625,7 @@ static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
            ev->xmap.window == *reinterpret_cast<Window *>(arg);
 }
 
-void unmanage_client(Client *c) {
+void unmanage_client(Client *c, bool window_unmapped) {
     Display *d = wm.display;
     XGrabServer(d);
     XSetErrorHandler(ignore_errors_handler);
@@ -656,7 +656,10 @@ void unmanage_client(Client *c) {
     XSync(d, False);
     XSetErrorHandler(error_handler);
     XUngrabServer(d);
-    if (inside) {
+    // (After an unmap report, only a window its application made override-redirect and
+    // mapped again can be mapped here, and the manager never takes such a window back:
+    // the queue need not be searched on every withdrawal.)
+    if (inside && !window_unmapped) {
         XEvent ev;
         while (XCheckIfEvent(d, &ev, is_map_of, reinterpret_cast<XPointer>(&gone))) {
         }
@@ -746,13 +749,18 @@ void handle_unmap_notify(XUnmapEvent *e) {
         c->overtaken_unmap_serial = e->serial;
         return;
     }
-    const ReleaseWitness witness{c->window, c->frame, c->map_serial, c->ignore_unmap};
-    unmanage_client(c);
     // An application whose window redirects nothing may have mapped it again itself
     // right after this unmap, and an unmap of the manager's (leaving its desktop, say)
     // may have undone that before the manager knew: the window is left as its
-    // application last put it.
-    if (witness.mapped_again_by_itself()) XMapWindow(wm.display, witness.window);
+    // application last put it. Only an unmap of the manager's made after this report
+    // can have undone anything; without one the queue is not looked at.
+    const bool own_unmap_later =
+        std::any_of(c->ignore_unmap.begin(), c->ignore_unmap.end(), [&](const OwnUnmap &u) {
+            return u.window == c->window && u.serial > e->serial;
+        });
+    const ReleaseWitness witness{c->window, c->frame, c->map_serial, c->ignore_unmap};
+    unmanage_client(c, true);
+    if (own_unmap_later && witness.mapped_again_by_itself()) XMapWindow(wm.display, witness.window);
 }
 
 void map_own(Client *c, bool raise) {

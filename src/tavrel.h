@@ -178,7 +178,7 @@ void build_frame(Client *c);
 void copy_shape(Client *c);
 void fit_tab(Client *c);
 void draw_tab(Client *c);
-void unmanage_client(Client *c);
+void unmanage_client(Client *c, bool window_unmapped = false);
 // Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
 // notes the request so that its report is not taken for a withdrawal.
 void unmap_own(Client *c, Window w);
