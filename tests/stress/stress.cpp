@@ -2249,24 +2249,29 @@ class Run {
         return ok;
     }
 
+    // A round trip through the manager; false (with the reason recorded) when it is dead
+    // or does not answer.
+    bool catch_up(const char *when) {
+        auto t0 = Clock::now();
+        bool synced = sync_with_manager(seconds(30));
+        if (sh_.opt.verbose) say("manager caught up after %.2f s", since(t0));
+        if (synced) return true;
+        if (!wm_.alive()) {
+            manager_died();
+            return false;
+        }
+        add("manager-responsive",
+            format("the manager did not handle a configure request within 30 s (%s)", when), 0);
+        return false;
+    }
+
     bool inspect(const char *when) {
         beat();
         if (!wm_.alive()) {
             manager_died();
             return false;
         }
-        auto t0 = Clock::now();
-        bool synced = sync_with_manager(seconds(30));
-        if (sh_.opt.verbose) say("manager caught up after %.2f s", since(t0));
-        if (!synced) {
-            if (!wm_.alive()) {
-                manager_died();
-                return false;
-            }
-            add("manager-responsive",
-                format("the manager did not handle a configure request within 30 s (%s)", when), 0);
-            return false;
-        }
+        if (!catch_up(when)) return false;
         beat();
         // Connections the manager killed (close key, close click) are known only now. The
         // server destroyed their windows when the manager asked it to, which may have been
@@ -2275,15 +2280,7 @@ class Run {
         // through the manager lets it handle them.
         for (auto &h : hostiles_)
             if (h->connection()) h->connection()->sync();
-        if (!sync_with_manager(seconds(30))) {
-            if (!wm_.alive()) {
-                manager_died();
-                return false;
-            }
-            add("manager-responsive",
-                format("the manager did not handle a configure request within 30 s (%s)", when), 0);
-            return false;
-        }
+        if (!catch_up(when)) return false;
 
         size_t before = violations_.size();
         Display *d = checker_.dpy;
