@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
@@ -758,9 +759,11 @@ void handle_unmap_notify(XUnmapEvent *e) {
         std::any_of(c->ignore_unmap.begin(), c->ignore_unmap.end(), [&](const OwnUnmap &u) {
             return u.window == c->window && u.serial > e->serial;
         });
-    const ReleaseWitness witness{c->window, c->frame, c->map_serial, c->ignore_unmap};
+    std::optional<ReleaseWitness> witness;
+    if (own_unmap_later)
+        witness = ReleaseWitness{c->window, c->frame, c->map_serial, c->ignore_unmap};
     unmanage_client(c, true);
-    if (own_unmap_later && witness.mapped_again_by_itself()) XMapWindow(wm.display, witness.window);
+    if (witness && witness->mapped_again_by_itself()) XMapWindow(wm.display, witness->window);
 }
 
 void map_own(Client *c, bool raise) {
