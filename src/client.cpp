@@ -656,6 +656,8 @@ void unmanage_client(Client *c, bool window_unmapped) {
     free_client_memory(c);
     XSync(d, False);
     XSetErrorHandler(error_handler);
+    // The shutdown holds the server until the end.
+    if (wm.quitting) return;
     XUngrabServer(d);
     // (After an unmap report, only a window its application made override-redirect and
     // mapped again can be mapped here, and the manager never takes such a window back:
@@ -665,7 +667,7 @@ void unmanage_client(Client *c, bool window_unmapped) {
         while (XCheckIfEvent(d, &ev, is_map_of, reinterpret_cast<XPointer>(&gone))) {
         }
     }
-    if (!wm.quitting) ewmh_client_gone(gone);
+    ewmh_client_gone(gone);
 }
 
 namespace {

@@ -160,13 +160,13 @@ void dispatch_event(XEvent *ev) {
     signal(SIGINT, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
     wm.quitting = 1;
+    // The server is held from here to the end: no window can ask to be mapped between the
+    // last look at the queue and the end of the redirection, which would lose the request,
+    // and no other client adds to the queue while the windows are handed back.
+    XGrabServer(wm.display);
     while (wm.client_list)
         unmanage_client(wm.client_list);
     // Windows whose map requests were never handled are mapped as they are, on the root.
-    // The server is held from here to the end (a release ungrabs it, so not earlier): no
-    // window can ask to be mapped between the last look at the queue and the end of the
-    // redirection, which would lose the request.
-    XGrabServer(wm.display);
     XSync(wm.display, False);
     // One pass over the queue, however long a flood has made it.
     while (XQLength(wm.display) > 0) {

@@ -7,6 +7,7 @@
 #include <X11/Xatom.h>
 #include <X11/keysym.h>
 #include <dirent.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -304,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A second client that, on its own thread and connection, keeps sending configure
 // requests and name changes for its managed window, and maps and destroys short-lived
-// windows, until it is stopped.
+// windows, until it is stopped; every 256 rounds it waits for the manager to catch up.
 class Flooder {
   public:
     explicit Flooder(const std::string &display) {
@@ -315,6 +316,9 @@ class Flooder {
         window_ = XCreateWindow(dpy_, DefaultRootWindow(dpy_), 50, 50, 150, 100, 0, CopyFromParent,
                                 InputOutput, CopyFromParent, CWBackPixel, &a);
         XMapWindow(dpy_, window_);
+        a.event_mask = StructureNotifyMask;
+        pace_ = XCreateWindow(dpy_, DefaultRootWindow(dpy_), -100, -100, 1, 1, 0, CopyFromParent,
+                              InputOutput, CopyFromParent, CWEventMask, &a);
         XSync(dpy_, False);
     }
     Flooder(const Flooder &) = delete;
@@ -365,12 +369,32 @@ class Flooder {
             }
             sent_ += 2;
             if (i % 64 == 0) XFlush(dpy_);
+            if (i % 256 == 255) keep_pace();
         }
         XFlush(dpy_);
     }
 
+    // Waits until the manager has handled everything sent so far (a configure request of
+    // an unmanaged window comes back as a ConfigureNotify once the manager has passed it
+    // on), or until stopped. The X server queues events for the manager without limit: a
+    // client that never waits can put it arbitrarily far behind, and its shutdown then
+    // first reads all of that, however long it takes. Keeping pace, the flood holds the
+    // manager at most a few hundred events behind and still never lets it rest for long.
+    void keep_pace() {
+        pace_width_ = pace_width_ == 1 ? 2 : 1;
+        XResizeWindow(dpy_, pace_, pace_width_, 1);
+        XFlush(dpy_);
+        XEvent ev;
+        while (!stop_ && !XCheckTypedWindowEvent(dpy_, pace_, ConfigureNotify, &ev)) {
+            pollfd fd{ConnectionNumber(dpy_), POLLIN, 0};
+            poll(&fd, 1, 50);
+        }
+    }
+
     Display *dpy_ = nullptr;
     Window window_ = 0;
+    Window pace_ = 0;
+    unsigned pace_width_ = 1;
     Window transient_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
