@@ -136,11 +136,31 @@ class ManagerPaused {
     bool stopped_ = false;
 };
 
-TEST(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
+// Every test here runs on its own server, with the manager and one client connection,
+// opened once the manager holds the root. Each test keeps its own suite name.
+class ManagerAndClient : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(ready); }
+
     XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+    Wm wm{x};
+    const bool ready = wm.wait_ready();
+    Connection c{x};
+};
+using ForgedMapRequests = ManagerAndClient;
+using DestroyedWhileHidden = ManagerAndClient;
+using ReparentedWhileHidden = ManagerAndClient;
+using WithdrawnAndMappedInOneBurst = ManagerAndClient;
+using WithdrawalSentBeforeTheManagersMap = ManagerAndClient;
+using UnmappedWhileTheManagerSwitchedDesktops = ManagerAndClient;
+using ReparentedBeforeBeingManaged = ManagerAndClient;
+using FocusGivenToAWindowJustUnmapped = ManagerAndClient;
+using MovedOutWhileItsDesktopWasShownAgain = ManagerAndClient;
+using IdTakenOverWhileTheManagerWasBehind = ManagerAndClient;
+using IdTakenOverBeforeTheReleaseOfItsPredecessor = ManagerAndClient;
+using MappedAgainByItselfWhileItsDesktopWasLeft = ManagerAndClient;
+
+TEST_F(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     Window w = c.create_managed({.name = "managed"});
     ASSERT_NE(w, 0u);
     const Window frame = c.parent(w);
@@ -178,12 +198,7 @@ TEST(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     EXPECT_NE(c.parent(later), frame);
 }
 
-TEST(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
-
+TEST_F(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
     // Hidden through the key binding, then destroyed by its application; `reuse_at_once`
     // creates the window with the same id in the same burst as the destruction.
     for (bool reuse_at_once : {false, true}) {
@@ -231,12 +246,7 @@ TEST(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
 
 // Found by the stress driver: an application that reparents its hidden window out of the
 // frame left the frame (and its tab) behind, empty, for the rest of the session.
-TEST(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
-
+TEST_F(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
     Window w = c.create_managed({.name = "wanderer"});
     ASSERT_NE(w, 0u);
     const Window frame = c.parent(w);
@@ -265,11 +275,7 @@ TEST(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
 // Found by the stress driver: a window withdrawn and mapped again in one burst was managed
 // anew before the reports of its release arrived, and those stale reports then released
 // the new management, leaving the window unframed on the root.
-TEST(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
     for (int round = 0; round < 12; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Window w = c.create_managed({.name = "flicker"});
@@ -292,11 +298,7 @@ TEST(WithdrawnAndMappedInOneBurst, StaleReportsDoNotReleaseTheNewManagement) {
 // the sent UnmapNotify) before the manager had mapped it, and mapped it again once the
 // manager had: its final map found the window mapped and did nothing, and the late
 // withdrawal released the management, leaving the window mapped on the root unframed.
-TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Window w = c.create_window({.name = "early"});
@@ -336,11 +338,7 @@ TEST(WithdrawalSentBeforeTheManagersMap, DoesNotReleaseTheWindowShownSince) {
 // unmap report then released the window it had shown again meanwhile, mapped, onto the
 // root without a frame. Now the manager's showing the window again, after the unmap,
 // stands: the window stays managed as it is shown, and a later unmap releases it.
-TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
     Window w = c.create_managed({.name = "busy"});
     ASSERT_NE(w, 0u);
     // A pager asks for desktop 2 and back to 1, and the application unmaps its window,
@@ -363,11 +361,7 @@ TEST(UnmappedWhileTheManagerSwitchedDesktops, StaysManagedAsShown) {
 // Found by the stress driver: an application asked to map its top-level window and then
 // put the window into another of its windows before the manager got to the request. The
 // manager framed it anyway, taking it out of the window its application had put it in.
-TEST(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
     Window holder = c.create_managed({.name = "holder"});
     ASSERT_NE(holder, 0u);
     Window w = c.create_window({.name = "moved"});
@@ -396,11 +390,7 @@ TEST(ReparentedBeforeBeingManaged, StaysWhereItsApplicationPutIt) {
 // Found while testing the case above: the focus given to a window that its application
 // had just unmapped failed with BadMatch, and that error released the client, which the
 // manager had mapped again meanwhile: the window was left mapped on the root unframed.
-TEST(FocusGivenToAWindowJustUnmapped, DoesNotReleaseIt) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(FocusGivenToAWindowJustUnmapped, DoesNotReleaseIt) {
     Window w = c.create_managed({.name = "focused"});
     ASSERT_NE(w, 0u);
     XGrabServer(c.dpy());
@@ -428,11 +418,7 @@ TEST(FocusGivenToAWindowJustUnmapped, DoesNotReleaseIt) {
 // either (found by a one-hour run): a map its application sent after the manager's had
 // found it mapped and asked nothing, and the manager's unmap then hid it for good. The
 // window the manager showed is managed as shown.
-TEST(MovedOutWhileItsDesktopWasShownAgain, IsManagedAsTheManagerShowedIt) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(MovedOutWhileItsDesktopWasShownAgain, IsManagedAsTheManagerShowedIt) {
     Window w = c.create_managed({.name = "leaving"});
     ASSERT_NE(w, 0u);
     Window frame = c.parent(w);
@@ -462,11 +448,7 @@ TEST(MovedOutWhileItsDesktopWasShownAgain, IsManagedAsTheManagerShowedIt) {
 // shows the old window's desktop and maps the id, which shows the new window on the
 // root. It is taken under management then, not left unframed for good (its own map
 // finds it mapped already and asks the manager nothing).
-TEST(IdTakenOverWhileTheManagerWasBehind, NewWindowShownByTheManagerIsFramed) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(IdTakenOverWhileTheManagerWasBehind, NewWindowShownByTheManagerIsFramed) {
     Window w = c.create_managed({.name = "first"});
     ASSERT_NE(w, 0u);
     const Window frame = c.parent(w);
@@ -498,11 +480,7 @@ TEST(IdTakenOverWhileTheManagerWasBehind, NewWindowShownByTheManagerIsFramed) {
 
 // The same race when the manager releases the old window: the release must not move,
 // resize or mark withdrawn the new window that now has its id.
-TEST(IdTakenOverBeforeTheReleaseOfItsPredecessor, NewWindowIsLeftAsItsApplicationMadeIt) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(IdTakenOverBeforeTheReleaseOfItsPredecessor, NewWindowIsLeftAsItsApplicationMadeIt) {
     for (bool shown : {true, false}) {
         SCOPED_TRACE(shown ? "destroyed while shown" : "destroyed while hidden");
         Window w = c.create_managed({.x = 40, .y = 60, .name = "first"});
@@ -544,11 +522,7 @@ TEST(IdTakenOverBeforeTheReleaseOfItsPredecessor, NewWindowIsLeftAsItsApplicatio
 // not knowing yet, leaves the window's desktop and unmaps it. The manager releases the
 // window on its application's unmap; the window is left as its application last put
 // it, mapped, not unmapped by the manager's unmap of a window it no longer manages.
-TEST(MappedAgainByItselfWhileItsDesktopWasLeft, StaysMappedWhenReleased) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(MappedAgainByItselfWhileItsDesktopWasLeft, StaysMappedWhenReleased) {
     Window w = c.create_managed({.name = "flips"});
     ASSERT_NE(w, 0u);
     const Window frame = c.parent(w);
