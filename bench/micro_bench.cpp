@@ -13,7 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tavrel.h"
+#include "calc.h"
+#include "clients.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tavrel.h"
+#include "settings.h"
 
 namespace {
 

@@ -1,22 +1,34 @@
 // Display setup: connection, resources, atoms, font, cursors, heads, colours, the
 // root window, key grabs and the adoption of windows already on screen.
-#include <X11/XKBlib.h>
+#include "setup.h"
+
+#include <X11/Xproto.h>
 #include <X11/cursorfont.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "tavrel.h"
+#include "bindings.h"
+#include "clients.h"
+#include "ewmh.h"
+#include "loop.h"
+#include "settings.h"
+#include "state.h"
+#include "x/atoms.h"
+#include "x/connection.h"
 
-const KeySym key_table[] = {
-    XK_Return, XK_space, XK_e, XK_q, XK_n, XK_m, XK_comma, XK_period, XK_h, XK_l, XK_j, XK_k,
-    XK_Down,   XK_Up,    XK_t, XK_v, XK_x, XK_i, XK_p,     XK_o,      XK_u, XK_s, XK_b, XK_f,
-    XK_Left,   XK_Right, XK_1, XK_2, XK_3, XK_4, XK_5,     XK_6,      XK_7, XK_8, XK_9, 0};
+Settings settings;
 
-static const char *x_lookup(void *, const char *name) {
+namespace {
+
+const char *x_lookup(void *, const char *name) {
     return XGetDefault(wm.display, "tavrel", name);
 }
+
+} // namespace
 
 void parse_options(int argc, char **argv) {
     switch (parse_args(argc, argv, &settings, &wm.desktop_count)) {
@@ -31,6 +43,8 @@ void parse_options(int argc, char **argv) {
     }
 }
 
+namespace {
+
 void load_resources() {
     merge_resources(&settings, &wm.desktop_count, x_lookup, nullptr);
     if (const char *bad = invalid_setting(settings)) {
@@ -40,18 +54,7 @@ void load_resources() {
     }
 }
 
-static void grab_key(KeySym sym, unsigned int mods) {
-    KeyCode code = XKeysymToKeycode(wm.display, sym);
-    // A keysym without a key would grab keycode 0, which means every key.
-    if (code == 0) return;
-    const unsigned int variants[4] = {mods, mods | LockMask, wm.numlock_mask | mods,
-                                      wm.numlock_mask | mods | LockMask};
-    int n = wm.numlock_mask ? 4 : 2;
-    for (int i = 0; i < n; ++i)
-        XGrabKey(wm.display, code, variants[i], wm.root, True, GrabModeAsync, GrabModeAsync);
-}
-
-static void find_numlock() {
+void find_numlock() {
     XModifierKeymap *map = XGetModifierMapping(wm.display);
     KeyCode nl = XKeysymToKeycode(wm.display, XK_Num_Lock);
     wm.numlock_mask = 0;
@@ -63,7 +66,7 @@ static void find_numlock() {
     if (map) XFreeModifiermap(map);
 }
 
-static unsigned long named_pixel(const char *name) {
+unsigned long named_pixel(const char *name) {
     XColor screen_def, exact;
     if (XAllocNamedColor(wm.display, DefaultColormap(wm.display, wm.screen), name, &screen_def,
                          &exact))
@@ -71,33 +74,43 @@ static unsigned long named_pixel(const char *name) {
     return 0;
 }
 
-static void set_fallback_head() {
-    Head *h = static_cast<Head *>(std::calloc(1, sizeof(Head)));
-    if (!h) {
-        std::fprintf(stderr, "out of memory, looking for %d bytes\n",
-                     static_cast<int>(sizeof(Head)));
-        std::exit(1);
+// The heads Xinerama reports when it is active, else the whole screen as one head.
+void find_heads() {
+    wm.heads.clear();
+    int ev_base, err_base, count = 0;
+    if (XineramaQueryExtension(wm.display, &ev_base, &err_base)) {
+        const bool active = XineramaIsActive(wm.display);
+        XineramaScreenInfo *screens = XineramaQueryScreens(wm.display, &count);
+        // Active but without a screen: the whole screen serves as the one head.
+        for (int i = 0; active && screens && i < count; ++i)
+            wm.heads.push_back(
+                {screens[i].x_org, screens[i].y_org, screens[i].width, screens[i].height});
+        if (screens) XFree(screens);
     }
-    h->x_org = 0;
-    h->y_org = 0;
-    h->width = static_cast<short>(DisplayWidth(wm.display, wm.screen));
-    h->height = static_cast<short>(DisplayHeight(wm.display, wm.screen));
-    if (wm.heads) XFree(wm.heads);
-    wm.heads = h;
+    if (wm.heads.empty())
+        wm.heads.push_back(
+            {0, 0, DisplayWidth(wm.display, wm.screen), DisplayHeight(wm.display, wm.screen)});
 }
 
-static void adopt_existing_windows() {
-    Window root_ret, parent_ret, *children = nullptr;
-    unsigned int n = 0;
-    if (!XQueryTree(wm.display, wm.root, &root_ret, &parent_ret, &children, &n)) return;
-    for (unsigned int i = 0; i < n; ++i) {
+// Another manager holding the root refuses the selection of its substructure.
+int startup_error_handler(Display *d, XErrorEvent *e) {
+    if (e->error_code == BadAccess && e->request_code == X_ChangeWindowAttributes) {
+        std::fputs("root window unavailable (maybe another wm is running?)\n", stderr);
+        std::exit(1);
+    }
+    return error_handler(d, e);
+}
+
+void adopt_existing_windows() {
+    for (Window w : x::query_tree(wm.display, wm.root)) {
         XWindowAttributes attr;
-        if (!XGetWindowAttributes(wm.display, children[i], &attr)) continue;
-        if (!attr.override_redirect && attr.map_state == IsViewable) new_client(children[i]);
+        if (!XGetWindowAttributes(wm.display, w, &attr)) continue;
+        if (!attr.override_redirect && attr.map_state == IsViewable) new_client(w);
         release_doomed_clients();
     }
-    if (children) XFree(children);
 }
+
+} // namespace
 
 void setup_display() {
     // 1. Connect.
@@ -109,12 +122,10 @@ void setup_display() {
     mark_display_open();
     // 2. Settings from resources and defaults.
     load_resources();
-    // 3. Errors.
-    XSetErrorHandler(error_handler);
+    // 3. Errors: until the root is taken over, a refusal ends the process.
+    XSetErrorHandler(startup_error_handler);
     // 4. Atoms.
-    wm.atom_wm_state = XInternAtom(wm.display, "WM_STATE", False);
-    wm.atom_wm_protocols = XInternAtom(wm.display, "WM_PROTOCOLS", False);
-    wm.atom_wm_delete_window = XInternAtom(wm.display, "WM_DELETE_WINDOW", False);
+    intern_atoms(wm.display);
     // 5, 6. Font.
     wm.font = XLoadQueryFont(wm.display, settings.font_name);
     if (!wm.font) wm.font = XLoadQueryFont(wm.display, "fixed");
@@ -128,20 +139,14 @@ void setup_display() {
     wm.resize_cursor = XCreateFontCursor(wm.display, XC_plus);
     wm.close_cursor = XCreateFontCursor(wm.display, XC_pirate);
     wm.tab_cursor = XCreateFontCursor(wm.display, XC_sb_h_double_arrow);
-    // 8. Heads.
-    int ev_base, err_base;
-    if (XineramaQueryExtension(wm.display, &ev_base, &err_base)) {
-        wm.xinerama_active = XineramaIsActive(wm.display);
-        wm.heads = XineramaQueryScreens(wm.display, &wm.head_count);
-        if (!wm.heads) wm.head_count = 0;
-        // Active but without a screen: the whole screen serves as the one head.
-        if (wm.head_count <= 0) wm.xinerama_active = 0;
-    }
+    // 8 comes after 10 here: the fallback head is the default screen.
     // 9. NumLock.
     find_numlock();
     // 10. Screen and root.
     wm.screen = DefaultScreen(wm.display);
     wm.root = RootWindow(wm.display, wm.screen);
+    // 8. Heads.
+    find_heads();
     // 11. Colours.
     wm.fg_pixel = named_pixel(settings.fg_name);
     wm.active_bg_pixel = named_pixel(settings.active_bg_name);
@@ -163,17 +168,16 @@ void setup_display() {
     XChangeWindowAttributes(wm.display, wm.root, CWEventMask, &sa);
     // Any other manager's refusal arrives here and ends the process.
     XSync(wm.display, False);
+    XSetErrorHandler(error_handler);
     // 14. Key grabs.
-    for (const KeySym *k = key_table; *k; ++k)
-        grab_key(*k, ControlMask | Mod1Mask);
-    grab_key(XK_Tab, Mod1Mask);
+    grab_bindings();
     ewmh_setup();
-    // 16 comes before 15 here: windows adopted at start-up already have a head.
-    if (!wm.xinerama_active) {
-        set_fallback_head();
-        wm.head_count = 0;
-    }
     // 15. Adopt what is already on screen.
     adopt_existing_windows();
     ewmh_update_client_list();
+}
+
+void query_shape_extension() {
+    int error_base = 0;
+    wm.shape_present = XShapeQueryExtension(wm.display, &wm.shape_event_base, &error_base);
 }

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "tavrel.h"
+#include "spawn.h"
 
 void spawn_command(const char *command) {
     pid_t pid = fork();

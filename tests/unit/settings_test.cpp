@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tavrel.h"
+#include "settings.h"
 
 namespace {
 

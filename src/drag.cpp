@@ -1,11 +1,17 @@
-// Keyboard and mouse: key bindings, button bindings, root-click mode, and the
-// pointer-grab loops that move, resize, drag tabs and confirm close clicks.
-#include <X11/XKBlib.h>
-#include <X11/keysym.h>
+// The pointer-grab loops: root-click mode, interactive move and resize, tab drag and
+// the close click.
+#include "drag.h"
 
 #include <cstdlib>
 
-#include "tavrel.h"
+#include "clients.h"
+#include "desktops.h"
+#include "ewmh.h"
+#include "frame.h"
+#include "geometry.h"
+#include "loop.h"
+#include "settings.h"
+#include "state.h"
 
 namespace {
 
@@ -45,18 +51,6 @@ void skip_to_latest_motion(XEvent *ev) {
     }
 }
 
-void raise_client(Client *c) {
-    XRaiseWindow(wm.display, c->frame);
-    XRaiseWindow(wm.display, c->tab);
-    ewmh_restacked();
-}
-
-void lower_client(Client *c) {
-    XLowerWindow(wm.display, c->frame);
-    XLowerWindow(wm.display, c->tab);
-    ewmh_restacked();
-}
-
 // The next event of a grab loop working on c, or false when the loop must end: a
 // shutdown is due, or an X error named the client (its window was destroyed, say).
 // The error is seen as soon as it is read, also while the loop waits for the pointer,
@@ -83,196 +77,7 @@ bool next_drag_motion(Client *c, XEvent *ev, bool *released) {
     return false;
 }
 
-void warp_into(Client *c) {
-    XWarpPointer(wm.display, None, c->window, 0, 0, 0, 0, c->width - 1, c->height - 1);
-}
-
-void keyboard_move(Client *c, int dx, int dy) {
-    c->x = calc::clamp_coord(static_cast<long long>(c->x) + dx);
-    c->y = calc::clamp_coord(static_cast<long long>(c->y) + dy);
-    snap_geometry(c, false);
-    move_client(c);
-    warp_into(c);
-}
-
-void keyboard_resize(Client *c, int dw, int dh, int constrain_times) {
-    c->width = calc::clamp_size(static_cast<long long>(c->width) + dw);
-    c->height = calc::clamp_size(static_cast<long long>(c->height) + dh);
-    for (int i = 0; i < constrain_times; ++i)
-        constrain_to_hints(c);
-    raise_client(c);
-    snap_geometry(c, true);
-    move_resize_client(c);
-    warp_into(c);
-}
-
-void corner(Client *c, int which) {
-    const calc::Rect h = head_rect(head_under_pointer());
-    const int b = c->border, th = wm.title_height * (c->tab_visible ? 1 : 0);
-    bool right = which == 1 || which == 3, bottom = which >= 2;
-    c->x = right ? h.x + h.w - (c->width + b) : h.x + b;
-    c->y = bottom ? h.y + h.h - (b + c->height) : h.y + b + th;
-    move_client(c);
-}
-
 } // namespace
-
-void handle_key_press(XKeyEvent *e) {
-    KeySym sym = XkbKeycodeToKeysym(wm.display, static_cast<KeyCode>(e->keycode), 0, 0);
-    Client *c = wm.active;
-    // Bindings that act with or without an active client.
-    switch (sym) {
-    case XK_Return:
-        spawn_command(settings.command1);
-        return;
-    case XK_space:
-        spawn_command(settings.command2);
-        return;
-    case XK_e:
-        spawn_command(settings.command3);
-        return;
-    case XK_Left:
-        if (wm.current_desktop > 1) switch_desktop(wm.current_desktop - 1);
-        return;
-    case XK_Right:
-        if (wm.current_desktop < wm.desktop_count) switch_desktop(wm.current_desktop + 1);
-        return;
-    case XK_Tab:
-        cycle_focus();
-        return;
-    default:
-        break;
-    }
-    if (sym >= XK_1 && sym <= XK_9) {
-        int n = static_cast<int>(sym - XK_0);
-        // The properties follow a switch by themselves; a grown count alone needs telling.
-        if (n > wm.desktop_count) {
-            wm.desktop_count = n;
-            ewmh_update_desktops();
-        }
-        switch_desktop(n);
-        return;
-    }
-    if (!c) return;
-    switch (sym) {
-    case XK_q:
-        close_client(c);
-        break;
-    case XK_n:
-        corner(c, 0);
-        break;
-    case XK_m:
-        corner(c, 1);
-        break;
-    case XK_comma:
-        corner(c, 2);
-        break;
-    case XK_period:
-        corner(c, 3);
-        break;
-    case XK_h:
-        keyboard_move(c, -kStep, 0);
-        break;
-    case XK_l:
-        keyboard_move(c, kStep, 0);
-        break;
-    case XK_j:
-        keyboard_move(c, 0, kStep);
-        break;
-    case XK_k:
-        keyboard_move(c, 0, -kStep);
-        break;
-    case XK_Down:
-        lower_client(c);
-        break;
-    case XK_Up:
-        raise_client(c);
-        break;
-    case XK_t:
-        toggle_tab(c);
-        break;
-    case XK_v:
-        toggle_max_vertical(c);
-        move_resize_client(c);
-        break;
-    case XK_x:
-        toggle_max_vertical(c);
-        toggle_max_horizontal(c);
-        move_resize_client(c);
-        break;
-    case XK_b:
-        toggle_max_horizontal(c);
-        move_resize_client(c);
-        break;
-    case XK_i:
-        keyboard_resize(c, 0, kStep, 4);
-        break;
-    case XK_o:
-        keyboard_resize(c, 0, -kStep, 3);
-        break;
-    case XK_p:
-        keyboard_resize(c, kStep, 0, 2);
-        break;
-    case XK_u:
-        keyboard_resize(c, -kStep, 0, 1);
-        break;
-    case XK_s:
-        toggle_hidden(c);
-        break;
-    case XK_f:
-        toggle_fixed(c);
-        break;
-    default:
-        break;
-    }
-}
-
-void handle_button_press(XButtonEvent *e) {
-    Client *c = wm.active;
-    if (c && (e->window == c->tab || e->window == c->frame)) {
-        switch (e->button) {
-        case Button1:
-            if (e->window == c->tab && e->x > c->tab_width - 10)
-                close_on_release(c);
-            else if (e->state & ShiftMask)
-                drag_tab(c);
-            else {
-                raise_client(c);
-                interactive_move(c);
-            }
-            break;
-        case Button2:
-            toggle_hidden(c);
-            break;
-        case Button3:
-            interactive_resize(c);
-            break;
-        case Button4:
-            raise_client(c);
-            break;
-        case Button5:
-            lower_client(c);
-            break;
-        default:
-            break;
-        }
-        return;
-    }
-    switch (e->button) {
-    case Button5:
-        if (wm.current_desktop > 1) switch_desktop(wm.current_desktop - 1);
-        break;
-    case Button4:
-        if (wm.current_desktop < wm.desktop_count) switch_desktop(wm.current_desktop + 1);
-        break;
-    case Button1:
-    case Button3:
-        root_click_mode();
-        break;
-    default:
-        break;
-    }
-}
 
 void root_click_mode() {
     XGrabPointer(wm.display, wm.root, False, ButtonPressMask | ButtonReleaseMask, GrabModeAsync,
@@ -363,15 +168,7 @@ void interactive_resize(Client *c) {
         c->height = calc::clamp_size(std::llabs(static_cast<long long>(ey) - c->y));
         snap_geometry(c, true, &ex, &ey);
         constrain_to_hints(c);
-        XMoveResizeWindow(d, c->frame, c->x - c->border, c->y - c->border,
-                          calc::clamp_size(c->width + 2LL * c->border),
-                          calc::clamp_size(c->height + 2LL * c->border));
-        if (settings.solid_resize)
-            XMoveResizeWindow(d, c->window, c->border, c->border, c->width, c->height);
-        fit_tab(c);
-        XMoveResizeWindow(d, c->tab, c->x - c->border + c->tab_offset,
-                          c->y - c->border - wm.title_height, calc::clamp_size(c->tab_width),
-                          wm.title_height);
+        move_resize_frame(c, settings.solid_resize != 0);
     }
     if (!c->doomed) {
         // Also when a shutdown cut the drag short: the window gets the size it shows.
@@ -391,8 +188,8 @@ void drag_tab(Client *c) {
     while (next_drag_motion(c, &ev, &released)) {
         c->tab_offset = calc::clamp_coord(static_cast<long long>(o0) + ev.xmotion.x_root - px0);
         fit_tab(c);
-        XMoveWindow(wm.display, c->tab, c->x - c->border + c->tab_offset,
-                    c->y - c->border - wm.title_height);
+        const calc::Rect t = tab_rect(c);
+        XMoveWindow(wm.display, c->tab, t.x, t.y);
     }
     ungrab_pointer();
 }

@@ -1,0 +1,551 @@
+// Clients: the record and its index, taking windows over and releasing them (with the
+// races of unmaps, reparents and maps that releasing must read right), closing, hiding
+// and tab toggling.
+#include "clients.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <unordered_map>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include "desktops.h"
+#include "ewmh.h"
+#include "focus.h"
+#include "frame.h"
+#include "geometry.h"
+#include "hints.h"
+#include "settings.h"
+#include "state.h"
+#include "x/atoms.h"
+#include "x/connection.h"
+
+// Every window of every client (client window, frame, tab) to its record, kept in
+// step with the list so a lookup never walks it.
+static std::unordered_map<Window, Client *> client_index;
+
+static void index_client(Client *c) {
+    if (c->window) client_index[c->window] = c;
+    if (c->frame) client_index[c->frame] = c;
+    if (c->tab) client_index[c->tab] = c;
+}
+
+static void unindex_client(Client *c) {
+    for (Window w : {c->window, c->frame, c->tab}) {
+        auto it = client_index.find(w);
+        if (w && it != client_index.end() && it->second == c) client_index.erase(it);
+    }
+}
+
+Client *lookup_client(Window w) {
+    if (w == 0) return nullptr;
+    auto it = client_index.find(w);
+    if (it == client_index.end() || it->second->doomed) return nullptr;
+    return it->second;
+}
+
+void write_wm_state(Client *c, long state) {
+    long data[2] = {state, None};
+    XChangeProperty(wm.display, c->window, atoms[atom::WM_STATE], atoms[atom::WM_STATE], 32,
+                    PropModeReplace, reinterpret_cast<unsigned char *>(data), 2);
+}
+
+void send_synthetic_configure(Client *c) {
+    XConfigureEvent ce{};
+    ce.type = ConfigureNotify;
+    ce.display = wm.display;
+    ce.event = c->window;
+    ce.window = c->window;
+    ce.x = c->x;
+    ce.y = c->y;
+    ce.width = c->width;
+    ce.height = c->height;
+    ce.border_width = 0;
+    ce.above = None;
+    ce.override_redirect = False;
+    XSendEvent(wm.display, c->window, False, StructureNotifyMask, reinterpret_cast<XEvent *>(&ce));
+}
+
+void apply_gravity(Client *c, int sign) {
+    int dx, dy;
+    const bool has = c->size_hints.flags & PWinGravity;
+    calc::gravity_offset(has, has ? c->size_hints.win_gravity : 0, c->border, &dx, &dy);
+    c->x = calc::clamp_coord(static_cast<long long>(c->x) + sign * dx);
+    c->y = calc::clamp_coord(static_cast<long long>(c->y) + sign * dy);
+}
+
+static void unlink_client(Client *c) {
+    if (wm.client_list == c) {
+        wm.client_list = c->next;
+    } else {
+        for (Client *p = wm.client_list; p; p = p->next) {
+            if (p->next == c) {
+                p->next = c->next;
+                break;
+            }
+        }
+    }
+    --wm.client_count;
+}
+
+static bool window_is_managed_elsewhere(Window w) {
+    if (w == 0 || w == wm.root) return true;
+    auto it = client_index.find(w);
+    return it != client_index.end();
+}
+
+namespace {
+
+// What the manager reads about a window it takes over besides the properties it goes
+// on following, asked for in one batch with them: the requests go out together and the
+// replies come back in one round trip.
+struct WindowFacts {
+    bool exists = false;
+    bool top_level = false; // a child of the root
+    bool override_redirect = false;
+    int map_state = IsUnmapped;
+    int x = 0, y = 0, width = 1, height = 1;
+    WmHints wm_hints;
+    bool dock = false;
+    bool fullscreen = false; // asks to start full-screen
+    std::optional<std::string> res_class;
+    int px = 0, py = 0;
+    int shape_rects = -1; // rectangles of the bounding shape; -1 when not asked
+};
+
+void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
+    Display *d = wm.display;
+    xcb_connection_t *xc = XGetXCBConnection(d);
+    const xcb_window_t xw = static_cast<xcb_window_t>(w);
+    auto attr_c = xcb_get_window_attributes(xc, xw);
+    auto geom_c = xcb_get_geometry(xc, xw);
+    auto tree_c = xcb_query_tree(xc, xw);
+    hints::Asked followed;
+    hints::ask_followed(d, w, &followed);
+    auto type_c = x::ask_property(d, w, atoms[atom::_NET_WM_WINDOW_TYPE], XA_ATOM, 32);
+    auto state_c = x::ask_property(d, w, atoms[atom::_NET_WM_STATE], XA_ATOM, 32);
+    x::PropertyCookie class_c;
+    if (settings.tabless_list) class_c = x::ask_property(d, w, XA_WM_CLASS, XA_STRING, 256);
+    auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
+    xcb_shape_get_rectangles_cookie_t shape_c{};
+    if (wm.shape_present) shape_c = xcb_shape_get_rectangles(xc, xw, XCB_SHAPE_SK_BOUNDING);
+
+    // The replies come in the order of the requests: waiting for the last one first
+    // means the others are already here, and the wait happens once.
+    auto *shape = wm.shape_present ? xcb_shape_get_rectangles_reply(xc, shape_c, nullptr) : nullptr;
+    if (shape) f->shape_rects = xcb_shape_get_rectangles_rectangles_length(shape);
+    auto *pointer = xcb_query_pointer_reply(xc, pointer_c, nullptr);
+    xcb_generic_error_t *err = nullptr;
+    auto *attr = xcb_get_window_attributes_reply(xc, attr_c, &err);
+    auto *geom = xcb_get_geometry_reply(xc, geom_c, nullptr);
+    auto *tree = xcb_query_tree_reply(xc, tree_c, nullptr);
+    const WmHints wm_hints = hints::take_followed(d, followed, c);
+    x::Property type = x::property_reply(d, type_c);
+    x::Property state = x::property_reply(d, state_c);
+    x::Property cls = x::property_reply(d, class_c);
+
+    f->exists = attr && geom && !err;
+    f->top_level = tree && tree->parent == static_cast<xcb_window_t>(wm.root);
+    if (f->exists) {
+        f->override_redirect = attr->override_redirect;
+        f->map_state = attr->map_state;
+        f->x = geom->x;
+        f->y = geom->y;
+        f->width = geom->width;
+        f->height = geom->height;
+        f->wm_hints = wm_hints;
+        f->dock = type.view().lists_atom(atoms[atom::_NET_WM_WINDOW_TYPE_DOCK]);
+        f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
+        f->res_class = decode_class(cls.view());
+        if (pointer) {
+            f->px = pointer->root_x;
+            f->py = pointer->root_y;
+        }
+    }
+    for (void *p :
+         {static_cast<void *>(attr), static_cast<void *>(geom), static_cast<void *>(tree),
+          static_cast<void *>(pointer), static_cast<void *>(shape), static_cast<void *>(err)})
+        std::free(p);
+}
+
+} // namespace
+
+void new_client(Window w, bool only_if_shown) {
+    Display *d = wm.display;
+    // Never the root, nor one of the manager's own windows.
+    if (window_is_managed_elsewhere(w)) return;
+    XGrabServer(d);
+    std::unique_ptr<Client> owned(new (std::nothrow) Client);
+    if (!owned) {
+        std::fputs("out of memory in new_client; limping onward\n", stderr);
+        XUngrabServer(d);
+        return;
+    }
+    Client *c = owned.get();
+    WindowFacts f;
+    fetch_window_facts(w, c, &f);
+    // A window that is gone is abandoned, and so is one that is no longer a child of the
+    // root: its application put it into another of its windows after asking to map it,
+    // or somebody sent a map request naming an inner window. Override-redirect windows
+    // and docks place themselves and are not framed.
+    if (!f.exists || !f.top_level || f.override_redirect || f.dock ||
+        (only_if_shown && f.map_state != IsViewable)) {
+        if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
+        XUngrabServer(d);
+        return;
+    }
+    owned.release();
+    c->next = wm.client_list;
+    wm.client_list = c;
+    ++wm.client_count;
+    c->window = w;
+    index_client(c);
+    c->tab_width = c->name || c->net_name ? tab_text_width(c) + 8 : 6;
+    c->x = f.x;
+    c->y = f.y;
+    c->width = calc::clamp_size(f.width);
+    c->height = calc::clamp_size(f.height);
+    c->border = settings.border_width;
+    c->tab_visible = c->border != 0;
+    c->desktop = wm.current_desktop;
+    c->shape_rects = f.shape_rects;
+    bool start_hidden = false;
+    const bool viewable = f.map_state == IsViewable;
+    if (!viewable) {
+        place_client_at(c, f.px, f.py);
+        if (f.wm_hints.flags & StateHint) {
+            write_wm_state(c, f.wm_hints.initial_state);
+            start_hidden = f.wm_hints.initial_state == IconicState;
+        }
+    }
+    apply_gravity(c, +1);
+    // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
+    if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
+    create_frame(c);
+    index_client(c);
+    const unsigned long reparent_serial = reparent_into_frame(c);
+    // Reparenting a window that is mapped unmaps it first: that report is the manager's.
+    if (viewable) c->ignore_unmap.push_back({reparent_serial, c->window});
+    map_own(c);
+    XMapRaised(d, c->frame);
+    if (c->border != 0) XMapRaised(d, c->tab);
+    write_wm_state(c, NormalState);
+    // Errors about the window now come back with the next read and release the client
+    // before the next event; no round trip is spent waiting for them here.
+    XUngrabServer(d);
+    if (f.res_class && calc::class_in_list(settings.tabless_list, f.res_class->c_str()))
+        toggle_tab(c);
+    ewmh_client_new(c);
+    if (f.fullscreen) set_fullscreen(c, true);
+    if (start_hidden) toggle_hidden(c);
+}
+
+void handle_map_request(XMapRequestEvent *e) {
+    Client *c = lookup_client(e->window);
+    if (c) {
+        // A request naming a frame or a tab comes from somebody else: ignored.
+        if (e->window != c->window) return;
+        if (!on_current_desktop(c)) switch_desktop(c->desktop);
+        map_client(c);
+        return;
+    }
+    // Anybody can send a map request naming any window: new_client takes only direct
+    // children of the root.
+    new_client(e->window);
+}
+
+// Whatever else is inside the frame or the tab when they are about to be destroyed goes
+// back to the root first: windows other clients put there, and a client window its
+// application took out and put back before the manager heard of it. Destroying them
+// with the frame would lose them.
+static void hand_back_strays(const std::vector<Window> &strays) {
+    for (Window w : strays) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(wm.display, w, &a))
+            XReparentWindow(wm.display, w, wm.root, a.x, a.y);
+    }
+}
+
+// Drops the report of the window's own map that reparenting it to the root while mapped
+// has just caused: the manager let it go, and must not take it back for a window shown
+// behind its back (see handle_map_notify).
+static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
+    return ev->type == MapNotify && ev->xmap.event == wm.root &&
+           ev->xmap.window == *reinterpret_cast<Window *>(arg);
+}
+
+void unmanage_client(Client *c, bool window_unmapped) {
+    Display *d = wm.display;
+    XGrabServer(d);
+    bool inside = false;
+    Window gone = c->window;
+    {
+        x::IgnoreErrors ignore;
+        // Under the grab, what the frame holds is final. The client window may be gone
+        // already (destroyed, its application disconnected) with the report still on its
+        // way: then its id may already name a new window of another application, which
+        // the manager must not move, resize or mark withdrawn. Only a window still in the
+        // frame is handed back.
+        std::vector<Window> held = x::query_tree(d, c->frame);
+        inside = std::erase(held, c->window) > 0;
+        if (!wm.quitting || c->reparented_away) XRemoveFromSaveSet(d, c->window);
+        if (inside) {
+            if (!wm.quitting) write_wm_state(c, WithdrawnState);
+            apply_gravity(c, -1);
+            XSetWindowBorderWidth(d, c->window, 1);
+            XReparentWindow(d, c->window, wm.root, c->x, c->y);
+        }
+        for (Window w : x::query_tree(d, c->tab))
+            held.push_back(w);
+        hand_back_strays(held);
+        if (c->frame) XDestroyWindow(d, c->frame);
+        if (c->tab) XDestroyWindow(d, c->tab);
+        unlink_client(c);
+        unindex_client(c);
+        if (wm.active == c) wm.active = nullptr;
+        delete c;
+        XSync(d, False);
+    }
+    // The shutdown holds the server until the end.
+    if (wm.quitting) return;
+    XUngrabServer(d);
+    // (After an unmap report, only a window its application made override-redirect and
+    // mapped again can be mapped here, and the manager never takes such a window back:
+    // the queue need not be searched on every withdrawal.)
+    if (inside && !window_unmapped) {
+        XEvent ev;
+        while (XCheckIfEvent(d, &ev, is_map_of, reinterpret_cast<XPointer>(&gone))) {
+        }
+    }
+    ewmh_client_gone(gone);
+}
+
+namespace {
+
+// What the reports still queued for a window just released tell of its application's
+// last word, once the release has made the server answer everything before it.
+struct ReleaseWitness {
+    Window window, frame;
+    unsigned long own_map;
+    std::vector<OwnUnmap> own_unmaps;
+
+    struct Scan {
+        const ReleaseWitness *w;
+        bool mapped = false;
+    };
+
+    // Looks at each queued event and takes none.
+    static Bool look(Display *, XEvent *ev, XPointer arg) {
+        auto *scan = reinterpret_cast<Scan *>(arg);
+        const ReleaseWitness &w = *scan->w;
+        if (ev->type == MapNotify && ev->xmap.event == w.frame && ev->xmap.window == w.window &&
+            ev->xmap.override_redirect && ev->xmap.serial != w.own_map)
+            scan->mapped = true;
+        if (ev->type == UnmapNotify && ev->xunmap.event == w.frame &&
+            ev->xunmap.window == w.window &&
+            std::none_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
+                return u.window == w.window && u.serial == ev->xunmap.serial;
+            }))
+            scan->mapped = false;
+        return False;
+    }
+
+    // True when the application's own map (possible only without redirection) came
+    // after its unmap, and no unmap but the manager's followed.
+    bool mapped_again_by_itself() const {
+        Scan scan{this};
+        XEvent ev;
+        XCheckIfEvent(wm.display, &ev, look, reinterpret_cast<XPointer>(&scan));
+        return scan.mapped;
+    }
+};
+
+} // namespace
+
+void handle_unmap_notify(XUnmapEvent *e) {
+    Client *c = lookup_client(e->window);
+    if (!c) return;
+    // A client window's unmap reported by the frame of an earlier management of the same
+    // window (released, then managed again before the report arrived) is history.
+    if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
+        return;
+    // An application's unmap (or the UnmapNotify it sends, as the ICCCM has it withdraw
+    // a window that may be unmapped already) that the server delivered before the
+    // manager's latest map of the window speaks of an earlier state: the manager,
+    // not knowing yet, has mapped the window again since (taking it over, restoring it,
+    // showing its desktop), and the application has been told so by the MapNotify. Its
+    // own map in between found the window mapped and did nothing, so taking the
+    // withdrawal now would leave a window it believes mapped unmapped, or mapped on the
+    // root without a frame. The window stays managed, as it is shown.
+    const bool superseded = e->window == c->window && e->serial < c->map_serial;
+    if (e->send_event) {
+        // A sent unmap naming a frame or a tab speaks for nobody.
+        if (e->window == c->window && !superseded) unmanage_client(c);
+        return;
+    }
+    // Reports come in the order the server made them, each carrying the serial of the
+    // manager's last request processed by then: the report of an own unmap carries that
+    // unmap's serial. An own unmap older than this report and not reported yet found its
+    // window unmapped already (the application had unmapped it first) and is never
+    // reported.
+    bool own = false;
+    std::erase_if(c->ignore_unmap, [&](const OwnUnmap &u) {
+        if (!own && u.serial == e->serial && u.window == e->window) {
+            own = true;
+            return true;
+        }
+        return u.serial < e->serial;
+    });
+    if (own) return;
+    if (superseded) {
+        // Kept, in case the window is being moved out of the frame: see below.
+        c->overtaken_unmap_serial = e->serial;
+        return;
+    }
+    // An application whose window redirects nothing may have mapped it again itself
+    // right after this unmap, and an unmap of the manager's (leaving its desktop, say)
+    // may have undone that before the manager knew: the window is left as its
+    // application last put it. Only an unmap of the manager's made after this report
+    // can have undone anything; without one the queue is not looked at.
+    const bool own_unmap_later =
+        std::any_of(c->ignore_unmap.begin(), c->ignore_unmap.end(), [&](const OwnUnmap &u) {
+            return u.window == c->window && u.serial > e->serial;
+        });
+    std::optional<ReleaseWitness> witness;
+    if (own_unmap_later)
+        witness = ReleaseWitness{c->window, c->frame, c->map_serial, c->ignore_unmap};
+    unmanage_client(c, true);
+    if (witness && witness->mapped_again_by_itself()) XMapWindow(wm.display, witness->window);
+}
+
+void map_own(Client *c, bool raise) {
+    // Raising is a request of its own before the map.
+    if (raise)
+        XMapRaised(wm.display, c->window);
+    else
+        XMapWindow(wm.display, c->window);
+    c->map_serial = x::last_request_serial(wm.display);
+}
+
+void unmap_own(Client *c, Window w) {
+    XUnmapWindow(wm.display, w);
+    c->ignore_unmap.push_back({x::last_request_serial(wm.display), w});
+}
+
+void handle_reparent_notify(XReparentEvent *e) {
+    // The application moved its window out of the frame (into another window, or back
+    // to the root) while it was unmapped, so no unmap said so: the frame and tab go,
+    // and the window stays where its application put it.
+    // Only the current frame's report counts: reports from a frame of an earlier
+    // management of the same window are history.
+    Client *c = lookup_client(e->window);
+    if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
+    // The manager may have mapped or unmapped the window since (showing or leaving its
+    // desktop, restoring or hiding it), not knowing yet that it had left: that landed
+    // wherever the window is now. In another window it goes back to how its application
+    // left it: mapped only if it was mapped in the frame when it left, which the unmap
+    // reported with the same serial says. On the root it stays as it is: a map of the
+    // manager's that showed it there is reported next and takes it under management
+    // (see handle_map_notify). Unmapping it instead could swallow a map its application
+    // sent since, which found it mapped and asked the manager nothing.
+    bool touched = c->map_serial > e->serial;
+    for (const OwnUnmap &u : c->ignore_unmap)
+        touched = touched || (u.window == c->window && u.serial > e->serial);
+    const bool was_mapped = e->parent != wm.root && c->overtaken_unmap_serial == e->serial;
+    const Window w = c->window;
+    c->reparented_away = true;
+    unmanage_client(c);
+    if (!touched || e->parent == wm.root) return;
+    if (was_mapped)
+        XMapWindow(wm.display, w);
+    else
+        XUnmapWindow(wm.display, w);
+}
+
+void handle_map_notify(XMapEvent *e) {
+    // A top-level window that is not the manager's and does not redirect its map gets
+    // mapped only through a map request to the manager, or by the manager itself. One
+    // mapped otherwise was mapped by a request the manager made for a window that had
+    // just gone, whose id a new window of another application had taken meanwhile: it
+    // is taken under management as if it had asked.
+    if (e->event != wm.root || e->override_redirect || lookup_client(e->window)) return;
+    new_client(e->window, true);
+}
+
+void handle_destroy_notify(XDestroyWindowEvent *e) {
+    // A window destroyed while it was unmapped (hidden, or on a desktop not shown)
+    // sends no unmap: its client is released here.
+    Client *c = lookup_client(e->window);
+    if (c && c->window == e->window) unmanage_client(c);
+}
+
+void close_client(Client *c) {
+    if (!c) return;
+    if (c->deletes_window)
+        x::send_protocol(wm.display, c->window, atoms[atom::WM_PROTOCOLS],
+                         atoms[atom::WM_DELETE_WINDOW], CurrentTime);
+    else
+        XKillClient(wm.display, c->window);
+}
+
+void toggle_iconic(Client *c) {
+    Display *d = wm.display;
+    const bool shown = on_current_desktop(c);
+    if (c->iconic) {
+        // The count of unmaps still on their way is kept: a hide handled just before
+        // must not turn into a release when its unmaps arrive.
+        c->iconic = 0;
+        if (shown) {
+            XMapWindow(d, c->frame);
+            map_own(c);
+            write_wm_state(c, NormalState);
+            focus_client(c);
+        }
+    } else {
+        if (shown) {
+            unmap_own(c, c->frame);
+            unmap_own(c, c->window);
+        }
+        write_wm_state(c, IconicState);
+        c->iconic = 1;
+    }
+    ewmh_update_state(c);
+}
+
+void toggle_tab(Client *c) {
+    if (c->iconic) toggle_iconic(c);
+    const bool shown = on_current_desktop(c);
+    if (c->tab_visible) {
+        if (shown) unmap_own(c, c->tab);
+        c->tab_visible = 0;
+    } else {
+        if (shown) XMapWindow(wm.display, c->tab);
+        c->tab_visible = 1;
+    }
+    ewmh_frame_extents(c);
+}
+
+void toggle_hidden(Client *c) {
+    if (!c->tab_visible && !c->iconic) {
+        if (on_current_desktop(c)) XMapWindow(wm.display, c->tab);
+        c->tab_visible = 1;
+        ewmh_frame_extents(c);
+    }
+    toggle_iconic(c);
+}
+
+void map_client(Client *c) {
+    if (c->tab_visible) XMapRaised(wm.display, c->tab);
+    if (!c->iconic) {
+        XMapRaised(wm.display, c->frame);
+        map_own(c, true);
+    }
+    write_wm_state(c, NormalState);
+    ewmh_restacked();
+}

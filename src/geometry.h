@@ -1,0 +1,21 @@
+// Geometry: the screen heads and the pointer, placement of new windows, size hints,
+// snapping and maximizing. The arithmetic itself lives in calc; this feeds it.
+#pragma once
+
+#include "calc.h"
+
+struct Client;
+
+void query_pointer_root(int *x, int *y);
+// Index of the head holding the point (the first one when none does).
+int head_at(int px, int py);
+int head_under_pointer();
+calc::Rect head_rect(int index);
+
+// Placement of a window mapped for the first time, with the pointer position known.
+void place_client_at(Client *c, int px, int py);
+void constrain_to_hints(Client *c);
+// Snapping; the pointer position decides the head (queried when px/py are null).
+void snap_geometry(Client *c, bool resizing, const int *px = nullptr, const int *py = nullptr);
+void toggle_max_vertical(Client *c);
+void toggle_max_horizontal(Client *c);

@@ -1,0 +1,224 @@
+// The event loop, the signal-driven shutdown and the X error policy.
+#include "loop.h"
+
+#include <X11/Xproto.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "bindings.h"
+#include "clients.h"
+#include "ewmh.h"
+#include "focus.h"
+#include "frame.h"
+#include "hints.h"
+#include "state.h"
+
+ManagerState wm;
+
+namespace {
+
+// Set by the signal handler; the shutdown runs in normal context when it is seen.
+volatile sig_atomic_t quit_requested = 0;
+// Set once the display connection exists; before that a signal simply ends the process.
+volatile sig_atomic_t display_open = 0;
+// Written by the signal handler to wake the loop.
+int signal_pipe[2] = {-1, -1};
+
+void quit_handler(int) {
+    if (!display_open) _exit(0);
+    quit_requested = 1;
+    int saved = errno;
+    if (signal_pipe[1] >= 0) {
+        char b = 1;
+        ssize_t r = write(signal_pipe[1], &b, 1);
+        (void)r;
+    }
+    errno = saved;
+}
+
+} // namespace
+
+// The error handler may not make requests: it only records what failed. A client
+// named by an error is marked and released right after the interrupted call, before
+// the next event is handled.
+int error_handler(Display *, XErrorEvent *e) {
+    Client *c = lookup_client(e->resourceid);
+    if (e->error_code == BadMatch && e->request_code == X_ConfigureWindow) {
+        if (e->minor_code == 0 || !c) return 0;
+    } else if (e->error_code == BadMatch && e->request_code == X_SetInputFocus) {
+        // The window was unmapped (by its application, or hidden) before the focus
+        // reached it: nothing is wrong with the client, and the focus stays where it was.
+        return 0;
+    }
+    if (c && !c->doomed) {
+        c->doomed = true;
+        ++wm.doomed_count;
+    }
+    return 0;
+}
+
+void release_doomed_clients() {
+    while (wm.doomed_count > 0) {
+        Client *c = wm.client_list;
+        while (c && !c->doomed)
+            c = c->next;
+        if (!c) {
+            wm.doomed_count = 0;
+            break;
+        }
+        --wm.doomed_count;
+        unmanage_client(c);
+    }
+}
+
+namespace {
+
+// Blocks until the X connection or the signal pipe is readable.
+void wait_for_input() {
+    // Flushing may also read what has just arrived, events and errors; then there is no
+    // point in waiting on a socket that is already drained.
+    int queued = XQLength(wm.display);
+    int doomed = wm.doomed_count;
+    XFlush(wm.display);
+    if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
+    pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {signal_pipe[0], POLLIN, 0}};
+    while (!quit_requested) {
+        int r = poll(fds, 2, -1);
+        if (r > 0) break;
+        if (r < 0 && errno != EINTR) break;
+    }
+    if (fds[1].revents & POLLIN) {
+        char buf[16];
+        while (read(signal_pipe[0], buf, sizeof buf) > 0) {
+        }
+    }
+}
+
+} // namespace
+
+bool next_masked_event(long mask, XEvent *ev, const bool *stop) {
+    for (;;) {
+        if (quit_requested || (stop && *stop)) return false;
+        if (XCheckMaskEvent(wm.display, mask, ev)) return true;
+        // The search may have read an error that ends the loop: look before sleeping.
+        if (quit_requested || (stop && *stop)) return false;
+        wait_for_input();
+        // Read what arrived so the masked search sees it; errors read here are recorded
+        // at once (a lost connection ends here through the library's fatal-error path).
+        XEventsQueued(wm.display, QueuedAfterReading);
+    }
+}
+
+namespace {
+
+// One handler per event type; the SHAPE extension's event comes after the core ones.
+template <typename E, void (*handler)(E *)> void call(XEvent *ev) {
+    handler(reinterpret_cast<E *>(ev));
+}
+using Handler = void (*)(XEvent *);
+struct HandlerTable {
+    Handler by_type[LASTEvent] = {};
+    HandlerTable() {
+        by_type[KeyPress] = call<XKeyEvent, handle_key_press>;
+        by_type[ButtonPress] = call<XButtonEvent, handle_button_press>;
+        by_type[EnterNotify] = call<XCrossingEvent, handle_enter_notify>;
+        by_type[Expose] = call<XExposeEvent, handle_expose>;
+        by_type[UnmapNotify] = call<XUnmapEvent, handle_unmap_notify>;
+        by_type[MapRequest] = call<XMapRequestEvent, handle_map_request>;
+        by_type[ConfigureRequest] = call<XConfigureRequestEvent, handle_configure_request>;
+        by_type[PropertyNotify] = call<XPropertyEvent, handle_property_notify>;
+        by_type[ReparentNotify] = call<XReparentEvent, handle_reparent_notify>;
+        by_type[DestroyNotify] = call<XDestroyWindowEvent, handle_destroy_notify>;
+        by_type[MapNotify] = call<XMapEvent, handle_map_notify>;
+        by_type[ClientMessage] = call<XClientMessageEvent, handle_client_message>;
+    }
+};
+const HandlerTable handlers;
+
+void dispatch_event(XEvent *ev) {
+    if (ev->type >= 0 && ev->type < LASTEvent) {
+        if (Handler h = handlers.by_type[ev->type]) h(ev);
+    } else if (wm.shape_present && ev->type == wm.shape_event_base) {
+        handle_shape_notify(ev);
+    }
+}
+
+[[noreturn]] void shutdown_manager() {
+    static bool running = false;
+    if (running) std::_Exit(0);
+    running = true;
+    // Further signals change nothing from here on.
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGINT, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+    wm.quitting = 1;
+    // The server is held from here to the end: no window can ask to be mapped between the
+    // last look at the queue and the end of the redirection, which would lose the request,
+    // and no other client adds to the queue while the windows are handed back.
+    XGrabServer(wm.display);
+    while (wm.client_list)
+        unmanage_client(wm.client_list);
+    // Windows whose map requests were never handled are mapped as they are, on the root.
+    XSync(wm.display, False);
+    // One pass over the queue, however long a flood has made it.
+    while (XQLength(wm.display) > 0) {
+        XEvent ev;
+        XNextEvent(wm.display, &ev);
+        if (ev.type == MapRequest && !ev.xmaprequest.send_event)
+            XMapWindow(wm.display, ev.xmaprequest.window);
+    }
+    XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    if (wm.font) XFreeFont(wm.display, wm.font);
+    if (wm.gc) XFreeGC(wm.display, wm.gc);
+    XInstallColormap(wm.display, DefaultColormap(wm.display, wm.screen));
+    XCloseDisplay(wm.display);
+    std::exit(0);
+}
+
+} // namespace
+
+void install_signal_handlers() {
+    if (pipe(signal_pipe) != 0) {
+        std::perror("tavrel: pipe");
+        std::exit(1);
+    }
+    for (int fd : signal_pipe) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction sa {};
+    sa.sa_handler = quit_handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+void mark_display_open() {
+    display_open = 1;
+}
+
+void run_event_loop() {
+    XEvent ev;
+    for (;;) {
+        release_doomed_clients();
+        if (quit_requested) shutdown_manager();
+        if (XPending(wm.display) == 0) {
+            ewmh_update_stacking();
+            if (XPending(wm.display) != 0) continue;
+            wait_for_input();
+            continue;
+        }
+        XNextEvent(wm.display, &ev);
+        // Errors read along with this event name clients that must go first.
+        release_doomed_clients();
+        dispatch_event(&ev);
+    }
+}
