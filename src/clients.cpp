@@ -80,6 +80,17 @@ void apply_gravity(Client *c, int sign) {
     c->y = calc::clamp_coord(static_cast<long long>(c->y) + sign * dy);
 }
 
+calc::Rect client_rect(const Client *c) {
+    return {c->x, c->y, c->width, c->height};
+}
+
+void set_client_rect(Client *c, const calc::Rect &r) {
+    c->x = r.x;
+    c->y = r.y;
+    c->width = r.w;
+    c->height = r.h;
+}
+
 static void unlink_client(Client *c) {
     if (wm.client_list == c) {
         wm.client_list = c->next;

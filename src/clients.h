@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "calc.h"
+
 // An unmap the manager asked for: the request's serial and the window it unmapped (the
 // client window, the frame or the tab).
 struct OwnUnmap {
@@ -18,11 +20,8 @@ struct OwnUnmap {
 
 struct Client {
     Client *next = nullptr;
-    Window window = 0;
-    Window frame = 0;
-    Window tab = 0;
-    int tab_width = 0;
-    int tab_offset = 0;
+    Window window = 0, frame = 0, tab = 0;
+    int tab_width = 0, tab_offset = 0;
     // WM_NORMAL_HINTS as last read (increments of 1 when the window has none).
     XSizeHints size_hints{};
     // The unmaps the manager asked for whose reports are still to come: they are not
@@ -53,7 +52,9 @@ struct Client {
     int shape_rects = -1;
     // Extended hints.
     bool fullscreen = false;
-    int fs_x = 0, fs_y = 0, fs_width = 0, fs_height = 0, fs_border = 0, fs_tab_visible = 0;
+    // What full screen covers up, restored when it ends: geometry, border, tab.
+    calc::Rect fs_geometry;
+    int fs_border = 0, fs_tab_visible = 0;
     bool takes_focus = false;            // WM_TAKE_FOCUS in WM_PROTOCOLS
     bool deletes_window = false;         // WM_DELETE_WINDOW in WM_PROTOCOLS
     bool accepts_input = true;           // WM_HINTS input
@@ -67,6 +68,9 @@ void write_wm_state(Client *c, long state);
 void send_synthetic_configure(Client *c);
 // Moves the record by the window's gravity offset (sign +1) or back (-1).
 void apply_gravity(Client *c, int sign);
+// The client window's rectangle in root coordinates, and setting it.
+calc::Rect client_rect(const Client *c);
+void set_client_rect(Client *c, const calc::Rect &r);
 
 // Takes the window over; with only_if_shown, only when it is viewable.
 void new_client(Window w, bool only_if_shown = false);

@@ -173,10 +173,7 @@ void ewmh_frame_extents(Client *c) {
 void set_fullscreen(Client *c, bool on) {
     if (on) {
         if (!c->fullscreen) {
-            c->fs_x = c->x;
-            c->fs_y = c->y;
-            c->fs_width = c->width;
-            c->fs_height = c->height;
+            c->fs_geometry = client_rect(c);
             c->fs_border = c->border;
             c->fs_tab_visible = c->tab_visible;
             c->fullscreen = true;
@@ -186,19 +183,13 @@ void set_fullscreen(Client *c, bool on) {
         int cx = c->x + c->width / 2, cy = c->y + c->height / 2;
         calc::Rect h = head_rect(head_at(cx, cy));
         c->border = 0;
-        c->x = h.x;
-        c->y = h.y;
-        c->width = h.w;
-        c->height = h.h;
+        set_client_rect(c, h);
         XRaiseWindow(wm.display, c->frame);
     } else {
         if (!c->fullscreen) return;
         c->fullscreen = false;
         c->border = c->fs_border;
-        c->x = c->fs_x;
-        c->y = c->fs_y;
-        c->width = c->fs_width;
-        c->height = c->fs_height;
+        set_client_rect(c, c->fs_geometry);
         if (c->fs_tab_visible && !c->tab_visible) toggle_tab(c);
         XRaiseWindow(wm.display, c->frame);
         XRaiseWindow(wm.display, c->tab);

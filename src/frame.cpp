@@ -202,10 +202,7 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     apply_gravity(c, +1);
     if (c->fullscreen) {
         // A full-screen window keeps covering its head; it remembers what it asked.
-        c->fs_x = c->x;
-        c->fs_y = c->y;
-        c->fs_width = c->width;
-        c->fs_height = c->height;
+        c->fs_geometry = client_rect(c);
         set_fullscreen(c, true);
         return;
     }

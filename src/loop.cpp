@@ -122,21 +122,30 @@ template <typename E, void (*handler)(E *)> void call(XEvent *ev) {
     handler(reinterpret_cast<E *>(ev));
 }
 using Handler = void (*)(XEvent *);
+struct Route {
+    int type;
+    Handler handler;
+};
+const Route kRoutes[] = {
+    {KeyPress, call<XKeyEvent, handle_key_press>},
+    {ButtonPress, call<XButtonEvent, handle_button_press>},
+    {EnterNotify, call<XCrossingEvent, handle_enter_notify>},
+    {Expose, call<XExposeEvent, handle_expose>},
+    {UnmapNotify, call<XUnmapEvent, handle_unmap_notify>},
+    {MapRequest, call<XMapRequestEvent, handle_map_request>},
+    {ConfigureRequest, call<XConfigureRequestEvent, handle_configure_request>},
+    {PropertyNotify, call<XPropertyEvent, handle_property_notify>},
+    {ReparentNotify, call<XReparentEvent, handle_reparent_notify>},
+    {DestroyNotify, call<XDestroyWindowEvent, handle_destroy_notify>},
+    {MapNotify, call<XMapEvent, handle_map_notify>},
+    {ClientMessage, call<XClientMessageEvent, handle_client_message>},
+};
+// The routes indexed by event type.
 struct HandlerTable {
     Handler by_type[LASTEvent] = {};
     HandlerTable() {
-        by_type[KeyPress] = call<XKeyEvent, handle_key_press>;
-        by_type[ButtonPress] = call<XButtonEvent, handle_button_press>;
-        by_type[EnterNotify] = call<XCrossingEvent, handle_enter_notify>;
-        by_type[Expose] = call<XExposeEvent, handle_expose>;
-        by_type[UnmapNotify] = call<XUnmapEvent, handle_unmap_notify>;
-        by_type[MapRequest] = call<XMapRequestEvent, handle_map_request>;
-        by_type[ConfigureRequest] = call<XConfigureRequestEvent, handle_configure_request>;
-        by_type[PropertyNotify] = call<XPropertyEvent, handle_property_notify>;
-        by_type[ReparentNotify] = call<XReparentEvent, handle_reparent_notify>;
-        by_type[DestroyNotify] = call<XDestroyWindowEvent, handle_destroy_notify>;
-        by_type[MapNotify] = call<XMapEvent, handle_map_notify>;
-        by_type[ClientMessage] = call<XClientMessageEvent, handle_client_message>;
+        for (const Route &r : kRoutes)
+            by_type[r.type] = r.handler;
     }
 };
 const HandlerTable handlers;
