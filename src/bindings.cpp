@@ -5,6 +5,10 @@
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "calc.h"
 #include "clients.h"
 #include "desktops.h"
@@ -29,7 +33,8 @@ void warp_into(Client *c) {
 // entry's number (a command, a desktop, a direction, a step).
 void run_command(Client *, int which) {
     const char *commands[] = {settings.command1, settings.command2, settings.command3};
-    spawn_command(commands[which]);
+    // The display given with -display is the commands' too, whatever DISPLAY says.
+    spawn_command(commands[which], *settings.display_name ? DisplayString(wm.display) : nullptr);
 }
 
 void previous_desktop(Client *, int) {
@@ -163,17 +168,102 @@ const Binding kBindings[] = {
     {XK_Tab, Mod1Mask, cycle, 0, false},
 };
 
-void grab_key(KeySym sym, unsigned int mods) {
-    KeyCode code = XKeysymToKeycode(wm.display, sym);
-    // A keysym without a key would grab keycode 0, which means every key.
-    if (code == 0) return;
+const Binding *binding_for(KeySym sym) {
+    for (const Binding &b : kBindings)
+        if (b.keysym == sym) return &b;
+    return nullptr;
+}
+
+// What the manager knows of each key: the first keysym of each of its layout groups, and
+// the binding the key serves when its keysym in the active group is bound to nothing (the
+// key carrying the binding's keysym in another group: 'l' on a Russian keyboard that also
+// has a US group). Rebuilt whenever the keyboard mapping changes.
+struct Key {
+    std::vector<KeySym> by_group;
+    const Binding *fallback = nullptr;
+};
+std::array<Key, 256> keys;
+
+void grab_key(KeyCode code, unsigned int mods) {
     unsigned int variants[4];
     const int n = lock_variants(mods, variants);
     for (int i = 0; i < n; ++i)
         XGrabKey(wm.display, code, variants[i], wm.root, True, GrabModeAsync, GrabModeAsync);
 }
 
+using Grabs = std::vector<std::pair<KeyCode, const Binding *>>;
+
+void note_key(KeyCode code, KeySym sym, bool first_level, Grabs *grabs) {
+    Key &key = keys[code];
+    if (first_level) key.by_group.push_back(sym);
+    const Binding *b = binding_for(sym);
+    if (!b) return;
+    if (!key.fallback) key.fallback = b;
+    if (std::find(grabs->begin(), grabs->end(), std::pair(code, b)) == grabs->end())
+        grabs->emplace_back(code, b);
+}
+
+// Every key that carries a bound keysym, in any group and at any level, is grabbed for that
+// binding; a key serves first the binding found in the lowest group, then the lowest level.
+Grabs read_keyboard() {
+    for (Key &k : keys)
+        k = Key{};
+    Grabs grabs;
+    XkbDescPtr xkb = XkbGetMap(wm.display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    if (!xkb) {
+        // No keyboard extension: the core mapping's first key for each keysym.
+        for (const Binding &b : kBindings) {
+            const KeyCode code = XKeysymToKeycode(wm.display, b.keysym);
+            // A keysym without a key would grab keycode 0, which means every key.
+            if (code != 0) note_key(code, b.keysym, true, &grabs);
+        }
+        return grabs;
+    }
+    for (int group = 0; group < XkbNumKbdGroups; ++group)
+        for (int level = 0; level < XkbMaxShiftLevel; ++level)
+            for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc)
+                if (group < XkbKeyNumGroups(xkb, kc) && level < XkbKeyGroupWidth(xkb, kc, group))
+                    note_key(static_cast<KeyCode>(kc), XkbKeySymEntry(xkb, kc, level, group),
+                             level == 0, &grabs);
+    XkbFreeKeyboard(xkb, 0, True);
+    return grabs;
+}
+
+// The old grabs go and the new ones come with the server held, so that no key pressed
+// meanwhile finds neither.
+void grab_keys(const Grabs &grabs) {
+    XGrabServer(wm.display);
+    XUngrabKey(wm.display, AnyKey, AnyModifier, wm.root);
+    for (const auto &[code, b] : grabs)
+        grab_key(code, b->modifiers);
+    XUngrabServer(wm.display);
+}
+
+// The binding of a key press: the key's keysym in the active group, else the binding the
+// key carries in another group.
+const Binding *binding_of(const XKeyEvent *e) {
+    if (e->keycode >= keys.size()) return nullptr;
+    const Key &key = keys[e->keycode];
+    if (!key.by_group.empty()) {
+        const size_t group = static_cast<size_t>(XkbGroupForCoreState(e->state));
+        if (const Binding *b = binding_for(key.by_group[group % key.by_group.size()])) return b;
+    }
+    return key.fallback;
+}
+
 } // namespace
+
+void find_numlock() {
+    XModifierKeymap *map = XGetModifierMapping(wm.display);
+    KeyCode nl = XKeysymToKeycode(wm.display, XK_Num_Lock);
+    wm.numlock_mask = 0;
+    if (map && nl != 0) {
+        for (int m = 0; m < 8; ++m)
+            for (int k = 0; k < map->max_keypermod; ++k)
+                if (map->modifiermap[m * map->max_keypermod + k] == nl) wm.numlock_mask = 1u << m;
+    }
+    if (map) XFreeModifiermap(map);
+}
 
 int lock_variants(unsigned int mods, unsigned int out[4]) {
     out[0] = mods;
@@ -184,8 +274,15 @@ int lock_variants(unsigned int mods, unsigned int out[4]) {
 }
 
 void grab_bindings() {
-    for (const Binding &b : kBindings)
-        grab_key(b.keysym, b.modifiers);
+    grab_keys(read_keyboard());
+}
+
+void handle_mapping_notify(XMappingEvent *e) {
+    if (e->request == MappingPointer) return;
+    XRefreshKeyboardMapping(e);
+    // A new layout or modifier map moves the keys and maybe NumLock: grab afresh.
+    find_numlock();
+    grab_keys(read_keyboard());
 }
 
 void grab_alt_buttons(Window frame) {
@@ -198,13 +295,9 @@ void grab_alt_buttons(Window frame) {
 
 void handle_key_press(XKeyEvent *e) {
     // Only the grabbed chords reach the manager: the key alone says which one it is.
-    const KeySym sym = XkbKeycodeToKeysym(wm.display, static_cast<KeyCode>(e->keycode), 0, 0);
-    for (const Binding &b : kBindings) {
-        if (b.keysym != sym) continue;
-        if (b.needs_client && !wm.active) return;
-        b.action(wm.active, b.arg);
-        return;
-    }
+    const Binding *b = binding_of(e);
+    if (!b || (b->needs_client && !wm.active)) return;
+    b->action(wm.active, b->arg);
 }
 
 void handle_button_press(XButtonEvent *e) {

@@ -121,7 +121,7 @@ struct WindowFacts {
     bool top_level = false; // a child of the root
     bool override_redirect = false;
     int map_state = IsUnmapped;
-    int x = 0, y = 0, width = 1, height = 1;
+    int x = 0, y = 0, width = 1, height = 1, border_width = 0;
     WmHints wm_hints;
     bool dock = false;
     bool fullscreen = false; // asks to start full-screen
@@ -170,6 +170,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
         f->y = geom->y;
         f->width = geom->width;
         f->height = geom->height;
+        f->border_width = geom->border_width;
         f->wm_hints = wm_hints;
         f->dock = type.view().lists_atom(atoms[atom::_NET_WM_WINDOW_TYPE_DOCK]);
         f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
@@ -223,6 +224,7 @@ void new_client(Window w, bool only_if_shown) {
     c->width = calc::clamp_size(f.width);
     c->height = calc::clamp_size(f.height);
     c->border = settings.border_width;
+    c->window_border = f.border_width;
     c->tab_visible = c->border != 0;
     c->desktop = wm.current_desktop;
     c->shape_rects = f.shape_rects;
@@ -309,7 +311,7 @@ void unmanage_client(Client *c, bool window_unmapped) {
         if (inside) {
             if (!wm.quitting) write_wm_state(c, WithdrawnState);
             apply_gravity(c, -1);
-            XSetWindowBorderWidth(d, c->window, 1);
+            XSetWindowBorderWidth(d, c->window, static_cast<unsigned>(c->window_border));
             XReparentWindow(d, c->window, wm.root, c->x, c->y);
         }
         for (Window w : x::query_tree(d, c->tab))

@@ -39,7 +39,8 @@ struct Client {
     int iconic = 0;
     int x = 0, y = 0, width = 0, height = 0;
     int saved_x = 0, saved_y = 0, saved_width = 0, saved_height = 0;
-    int border = 0;
+    int border = 0;                  // the frame's
+    int window_border = 0;           // the window's own X border when it was taken over, given back
     std::optional<std::string> name; // WM_NAME as Latin-1 text
     int desktop = 0;
 

@@ -139,6 +139,7 @@ const Route kRoutes[] = {
     {DestroyNotify, call<XDestroyWindowEvent, handle_destroy_notify>},
     {MapNotify, call<XMapEvent, handle_map_notify>},
     {ClientMessage, call<XClientMessageEvent, handle_client_message>},
+    {MappingNotify, call<XMappingEvent, handle_mapping_notify>},
 };
 // The routes indexed by event type.
 struct HandlerTable {

@@ -6,6 +6,5 @@ int main(int argc, char **argv) {
     parse_options(argc, argv);
     install_signal_handlers();
     setup_display();
-    query_shape_extension();
     run_event_loop();
 }

@@ -54,18 +54,6 @@ void load_resources() {
     }
 }
 
-void find_numlock() {
-    XModifierKeymap *map = XGetModifierMapping(wm.display);
-    KeyCode nl = XKeysymToKeycode(wm.display, XK_Num_Lock);
-    wm.numlock_mask = 0;
-    if (map && nl != 0) {
-        for (int m = 0; m < 8; ++m)
-            for (int k = 0; k < map->max_keypermod; ++k)
-                if (map->modifiermap[m * map->max_keypermod + k] == nl) wm.numlock_mask = 1u << m;
-    }
-    if (map) XFreeModifiermap(map);
-}
-
 unsigned long named_pixel(const char *name) {
     XColor screen_def, exact;
     if (XAllocNamedColor(wm.display, DefaultColormap(wm.display, wm.screen), name, &screen_def,
@@ -99,6 +87,12 @@ int startup_error_handler(Display *d, XErrorEvent *e) {
         std::exit(1);
     }
     return error_handler(d, e);
+}
+
+// Whether the server shapes windows, and the number of its event.
+void query_shape_extension() {
+    int error_base = 0;
+    wm.shape_present = XShapeQueryExtension(wm.display, &wm.shape_event_base, &error_base);
 }
 
 void adopt_existing_windows() {
@@ -172,12 +166,9 @@ void setup_display() {
     // 14. Key grabs.
     grab_bindings();
     ewmh_setup();
+    // Windows adopted below are shaped like any other.
+    query_shape_extension();
     // 15. Adopt what is already on screen.
     adopt_existing_windows();
     ewmh_update_client_list();
-}
-
-void query_shape_extension() {
-    int error_base = 0;
-    wm.shape_present = XShapeQueryExtension(wm.display, &wm.shape_event_base, &error_base);
 }

@@ -5,5 +5,3 @@
 void parse_options(int argc, char **argv);
 // Connects, prepares everything the manager needs and adopts the windows on screen.
 void setup_display();
-// Whether the server shapes windows, and the number of its event.
-void query_shape_extension();

@@ -5,10 +5,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include "spawn.h"
 
-void spawn_command(const char *command) {
+void spawn_command(const char *command, const char *display) {
     pid_t pid = fork();
     if (pid < 0) return;
     if (pid == 0) {
@@ -18,6 +19,7 @@ void spawn_command(const char *command) {
         signal(SIGHUP, SIG_DFL);
         setsid();
         if (fork() == 0) {
+            if (display) setenv("DISPLAY", display, 1);
             execlp("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
             _exit(0);
         }

@@ -433,13 +433,28 @@ TEST(Managing, WindowDestroyedWhileBeingManagedLeavesNothingBehind) {
     EXPECT_NE(later, 0u);
 }
 
-TEST(Managing, ShapedApplicationGetsShapedFrame) {
+// The shape of a window is copied to its frame, also for a window already on screen when
+// the manager starts (the parameter).
+class Shaped : public testing::TestWithParam<bool> {};
+
+TEST_P(Shaped, ApplicationGetsShapedFrame) {
     XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
     Connection c(x);
+    std::optional<Wm> wm;
+    if (!GetParam()) {
+        wm.emplace(x);
+        ASSERT_TRUE(wm->wait_ready());
+    }
     App eyes(x, {"xeyes", "-geometry", "150x100+100+100"});
     Window w = 0;
+    if (GetParam()) {
+        ASSERT_TRUE(c.wait_until([&] {
+            w = c.find_by_class("XEyes");
+            return w && c.map_state(w) == IsViewable;
+        }));
+        wm.emplace(x);
+        ASSERT_TRUE(wm->wait_ready());
+    }
     ASSERT_TRUE(c.wait_until([&] {
         w = c.find_by_class("XEyes");
         return w && c.is_framed(w) && c.map_state(w) == IsViewable;
@@ -448,6 +463,11 @@ TEST(Managing, ShapedApplicationGetsShapedFrame) {
     ASSERT_TRUE(c.wait_until([&] { return bounding_rectangles(c, frame) > 1; }))
         << "the frame kept its rectangular shape";
 }
+
+INSTANTIATE_TEST_SUITE_P(Managing, Shaped, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &i) {
+                             return i.param ? "PresentAtStartUp" : "MappedLater";
+                         });
 
 // ---------------------------------------------------------------------------
 // Adoption at start-up
@@ -696,8 +716,8 @@ TEST(Releasing, WithdrawnWindowIsHandedBackToTheRoot) {
     c.unmap(m.window);
     ASSERT_TRUE(c.wait_until([&] { return c.parent(m.window) == c.root(); }));
     EXPECT_EQ(c.property_longs(m.window, "WM_STATE"), (std::vector<long>{WithdrawnState, 0}));
-    // The window's outer corner, border 1 included, is where the frame's was.
-    EXPECT_EQ(c.geometry(m.window), (Geometry{101, 81, 200, 100, 1}));
+    // The window's outer corner is where the frame's was, and it has its own border again.
+    EXPECT_EQ(c.geometry(m.window), (Geometry{100, 80, 200, 100, 0}));
     EXPECT_EQ(c.map_state(m.window), IsUnmapped);
     EXPECT_FALSE(exists(c, m.frame));
     EXPECT_FALSE(exists(c, m.tab));
@@ -714,7 +734,7 @@ TEST(Releasing, WithdrawnWindowIsHandedBackToTheRoot) {
     XSync(c.dpy(), False);
     ASSERT_TRUE(c.wait_until([&] { return c.parent(s.window) == c.root(); }));
     EXPECT_EQ(c.wm_state(s.window), WithdrawnState);
-    EXPECT_EQ(c.geometry(s.window), (Geometry{401, 301, 200, 100, 1}));
+    EXPECT_EQ(c.geometry(s.window), (Geometry{400, 300, 200, 100, 0}));
     EXPECT_EQ(c.map_state(s.window), IsViewable);
     EXPECT_FALSE(exists(c, s.frame));
     EXPECT_FALSE(exists(c, s.tab));
@@ -730,6 +750,38 @@ TEST(Releasing, WithdrawnWindowIsHandedBackToTheRoot) {
     }));
     EXPECT_EQ(c.map_state(m.window), IsUnmapped);
 }
+
+// A window's own X border, which the frame replaces while it is managed, is given back
+// whichever way the window is released.
+enum class Release { withdrawal, shutdown };
+class ReleaseBorder : public testing::TestWithParam<Release> {};
+
+TEST_P(ReleaseBorder, WindowGetsItsOwnBorderBack) {
+    XServer x;
+    Wm wm(x, {"-bw", "2"});
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    Window w = c.create_window({.normal_hints = position_hints(PPosition, 100, 80)});
+    XSetWindowBorderWidth(c.dpy(), w, 5);
+    c.map(w);
+    ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+    EXPECT_EQ(c.geometry(w).border_width, 0u);
+    if (GetParam() == Release::withdrawal) {
+        c.unmap(w);
+    } else {
+        wm.signal(SIGTERM);
+        ASSERT_EQ(wm.wait_exit(), 0);
+    }
+    ASSERT_TRUE(c.wait_until([&] { return c.parent(w) == c.root(); }));
+    // Its outer corner is where the frame's was.
+    EXPECT_EQ(c.geometry(w), (Geometry{105, 85, 200, 100, 5}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Releasing, ReleaseBorder,
+                         testing::Values(Release::withdrawal, Release::shutdown),
+                         [](const testing::TestParamInfo<Release> &i) {
+                             return i.param == Release::withdrawal ? "Withdrawal" : "Shutdown";
+                         });
 
 TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     XServer x;
@@ -942,7 +994,7 @@ TEST(Shutdown, SigtermWithHiddenWindowLosesNothing) {
         const Managed &m = ms[i];
         EXPECT_TRUE(c.wait_until(
             [&] { return c.parent(m.window) == c.root() && c.map_state(m.window) == IsViewable; }));
-        EXPECT_EQ(c.geometry(m.window), (Geometry{101 + 300 * i, 101, 200, 100, 1}));
+        EXPECT_EQ(c.geometry(m.window), (Geometry{100 + 300 * i, 100, 200, 100, 0}));
         EXPECT_FALSE(exists(c, m.frame));
         EXPECT_FALSE(exists(c, m.tab));
     }

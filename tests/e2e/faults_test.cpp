@@ -8,6 +8,7 @@
 #include <X11/keysym.h>
 #include <dirent.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -438,15 +439,42 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalInFlood, testing::Values(SIGTERM, SIGINT
 // ---------------------------------------------------------------------------
 // The launcher
 
+// A copy of the manager binary that any user can run, in a folder of its own that goes
+// with the test process: the checkout may sit in a folder other users cannot enter.
+class ReachableBinary {
+  public:
+    ReachableBinary() {
+        char folder[] = "/tmp/tavrel-binary-XXXXXX";
+        if (!mkdtemp(folder) || chmod(folder, 0755) != 0) return;
+        folder_ = folder;
+        const std::string copy = folder_ + "/tavrel";
+        std::ifstream in(harness::tavrel_binary(), std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+        out.close();
+        if (in && out && chmod(copy.c_str(), 0755) == 0) path_ = copy;
+    }
+    ~ReachableBinary() {
+        if (!path_.empty()) unlink(path_.c_str());
+        if (!folder_.empty()) rmdir(folder_.c_str());
+    }
+    // Empty when the copy could not be made.
+    const std::string &path() const { return path_; }
+
+  private:
+    std::string folder_, path_;
+};
+
 // The manager as another user (when the test runs as root, who is exempt from the
 // process limit) under a process limit of `nproc` (0: no limit of ours).
 std::vector<std::string> manager_as_nobody(unsigned nproc, std::vector<std::string> args) {
+    static const ReachableBinary binary;
     std::vector<std::string> argv;
     if (geteuid() == 0) argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     if (nproc) {
         argv.insert(argv.end(), {"prlimit", "--nproc=" + std::to_string(nproc), "--"});
     }
-    argv.push_back(harness::tavrel_binary());
+    argv.push_back(binary.path().empty() ? harness::tavrel_binary() : binary.path());
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }

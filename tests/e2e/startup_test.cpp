@@ -17,6 +17,7 @@ namespace {
 
 using harness::children_of;
 using harness::Connection;
+using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
 using harness::Wm;
@@ -333,6 +334,31 @@ TEST(Launcher, CommandsRunDetachedAndOutliveTheManager) {
         auto s = proc_stat(pid);
         EXPECT_TRUE(s && s->state != 'Z') << "command " << pid << " ended with the manager";
     }
+}
+
+// Commands run on the display the manager was given with -display, whatever DISPLAY
+// names; the rest of the environment is the manager's.
+TEST(Launcher, CommandsRunOnTheDisplayGivenWithDashDisplay) {
+    TempFile record;
+    XServer x;
+    Process::Options env;
+    env.env = {{"DISPLAY", harness::unused_display()}, {"TAVREL_TEST_MARK", "kept"}};
+    Wm wm({"-display", x.display(), "-cmd1",
+           "echo \"$DISPLAY $TAVREL_TEST_MARK\" > '" + record.path() + ".part'; mv '" +
+               record.path() + ".part' '" + record.path() + "'"},
+          env);
+    Connection c(x);
+    ASSERT_TRUE(c.wait_until([&] { return manager_holds_root(c); }));
+    ASSERT_TRUE(c.sync_with_wm());
+    c.key_chord(XK_Return, ControlMask | Mod1Mask);
+    std::string seen;
+    ASSERT_TRUE(c.wait_until([&] {
+        std::ifstream f(record.path());
+        return static_cast<bool>(std::getline(f, seen));
+    }));
+    EXPECT_EQ(seen, x.display() + " kept");
+    wm.signal(SIGTERM);
+    EXPECT_EQ(wm.wait_exit(), 0);
 }
 
 } // namespace
