@@ -1,5 +1,6 @@
 #include "calc.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -69,11 +70,26 @@ PlaceOutput place(const PlaceInput &in) {
         }
     }
     const long long hx = in.head.x, hy = in.head.y, hw = in.head.w, hh = in.head.h;
+    const long long fit_w = hw - 2 * b, fit_h = hh - 2 * b - T;
+    if ((w > fit_w && fit_w >= 15) || (h > fit_h && fit_h >= 15)) {
+        int cw = static_cast<int>(std::min(w, std::max(fit_w, 15LL)));
+        int ch = static_cast<int>(std::min(h, std::max(fit_h, 15LL)));
+        constrain(in.hints, &cw, &ch);
+        w = cw;
+        h = ch;
+    }
     if (x + w + b > hx + hw) x = hx + hw - w - 2 * b;
     if (x - b < hx) x = hx;
     if (y + h + b > hy + hh) y = hy + hh - h - 2 * b;
     if (y - b - T < hy) y = hy + T;
     return PlaceOutput{clamp_coord(x), clamp_coord(y), clamp_size(w), clamp_size(h)};
+}
+
+void keep_tab_on_head(const Rect &head, int b, int T, int *x, int *y) {
+    if (static_cast<long long>(*x) - b < head.x)
+        *x = clamp_coord(static_cast<long long>(head.x) + b);
+    if (static_cast<long long>(*y) - b - T < head.y)
+        *y = clamp_coord(static_cast<long long>(head.y) + b + T);
 }
 
 void constrain(const SizeHints &hn, int *wp, int *hp) {

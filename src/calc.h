@@ -55,11 +55,18 @@ struct PlaceInput {
     int hint_x, hint_y; // WM_NORMAL_HINTS position
     int px, py;         // pointer position
     Rect head;          // head under the pointer
+    SizeHints hints;    // bent to when the window must shrink to fit the head
 };
 struct PlaceOutput {
     int x, y, w, h;
 };
+// A window larger than its head shrinks (as its size hints allow) so that frame and tab
+// fit, and frame and tab are kept on the head.
 PlaceOutput place(const PlaceInput &in);
+// Moves a window (x, y of its inside corner) right and down until the left and top of its
+// frame and tab are on the head: placement puts the frame's outer corner on the head, and
+// a gravity other than north-west can leave the tab above it.
+void keep_tab_on_head(const Rect &head, int b, int T, int *x, int *y);
 
 // Bends (w, h) to the size hints: increments, minimum, maximum, aspect, in that
 // order. Computed in 64 bits; the result is clamped into [1, kMaxSize].

@@ -238,6 +238,9 @@ void new_client(Window w, bool only_if_shown) {
         }
     }
     apply_gravity(c, +1);
+    if (!viewable)
+        calc::keep_tab_on_head(head_rect(head_at(f.px, f.py)), c->border,
+                               c->tab_visible ? wm.title_height : 0, &c->x, &c->y);
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
     if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
     create_frame(c);

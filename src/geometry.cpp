@@ -70,6 +70,7 @@ void place_client_at(Client *c, int px, int py) {
     in.px = px;
     in.py = py;
     in.head = head_rect(head_at(px, py));
+    in.hints = plain_hints(c->size_hints);
     calc::PlaceOutput out = calc::place(in);
     c->x = out.x;
     c->y = out.y;

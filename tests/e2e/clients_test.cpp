@@ -312,10 +312,13 @@ TEST(Managing, NewWindowIsPlacedByThePointerAndSizeLimits) {
     ASSERT_NE(tiny_tab, 0u);
     EXPECT_EQ(c.geometry(tiny_tab).width, 15u);
 
-    // Too large: shrunk to the screen, then kept on it.
-    Window huge = c.create_managed({.x = 0, .y = 0, .width = 1000, .height = 700});
+    // Too large (an 800-pixel tall window on a 600-pixel screen): shrunk until frame and
+    // tab fit the screen, tab on top.
+    Window huge = c.create_managed({.x = 0, .y = 0, .width = 1000, .height = 800});
     ASSERT_NE(huge, 0u);
-    EXPECT_EQ(c.geometry(huge), (Geometry{2, th + 2, 800, 600, 0}));
+    EXPECT_EQ(c.geometry(huge), (Geometry{2, th + 2, 796, static_cast<unsigned>(596 - th), 0}));
+    EXPECT_EQ(c.geometry(c.parent(huge)),
+              (Geometry{0, th, 800, static_cast<unsigned>(600 - th), 0}));
 }
 
 TEST(Managing, PositionHintsAndGravity) {

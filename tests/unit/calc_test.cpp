@@ -180,9 +180,25 @@ TEST(Place, PositionHintsOfUnpositionedWindows) {
 }
 
 TEST(Place, SizeLimitsAndHeadClamps) {
-    // Tiny windows grow to 15 x 15, huge ones shrink to the screen.
+    // Tiny windows grow to 15 x 15, huge ones shrink until frame and tab fit the head.
     expect_place(place_input(100, 100, 10, 5), 100, 100, 15, 15);
-    expect_place(place_input(100, 100, 900, 700), 0, 15, 800, 600);
+    expect_place(place_input(100, 100, 900, 700), 0, 15, 796, 581);
+    // As the size hints allow: increments of 10 from a base of 6 round down, a minimum
+    // size beyond the head is kept.
+    PlaceInput hinted = place_input(100, 0, 900, 700);
+    hinted.hints.flags = calc::kPResizeInc | calc::kPBaseSize;
+    hinted.hints.width_inc = hinted.hints.height_inc = 10;
+    hinted.hints.base_width = hinted.hints.base_height = 6;
+    expect_place(hinted, 0, 15, 796, 576);
+    hinted.hints = {};
+    hinted.hints.flags = calc::kPMinSize;
+    hinted.hints.min_height = 650;
+    expect_place(hinted, 0, 15, 796, 650);
+    // After a gravity other than north-west, the tab is brought back onto the head.
+    int x = 0, y = 15;
+    calc::keep_tab_on_head(kScreen, 2, kTitle, &x, &y);
+    EXPECT_EQ(x, 2);
+    EXPECT_EQ(y, 17);
     // Overflowing the right and bottom edges: the frame ends on them.
     expect_place(place_input(700, 550, 200, 100), 596, 496, 200, 100);
     // A window on the second of two heads is clamped into that head, not the first.
