@@ -299,7 +299,7 @@ static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
 void unmanage_client(Client *c, bool window_unmapped) {
     Display *d = wm.display;
     XGrabServer(d);
-    bool inside = false;
+    bool inside = false, was_active = false;
     Window gone = c->window;
     {
         x::IgnoreErrors ignore;
@@ -324,7 +324,8 @@ void unmanage_client(Client *c, bool window_unmapped) {
         if (c->tab) XDestroyWindow(d, c->tab);
         unlink_client(c);
         unindex_client(c);
-        if (wm.active == c) wm.active = nullptr;
+        was_active = wm.active == c;
+        if (was_active) wm.active = nullptr;
         delete c;
         XSync(d, False);
     }
@@ -340,6 +341,7 @@ void unmanage_client(Client *c, bool window_unmapped) {
         }
     }
     ewmh_client_gone(gone);
+    if (was_active) focus_under_pointer();
 }
 
 namespace {
@@ -530,8 +532,11 @@ void toggle_iconic(Client *c) {
         }
         write_wm_state(c, IconicState);
         c->iconic = 1;
+        if (shown && wm.active == c) focus_under_pointer(true);
     }
     ewmh_update_state(c);
+    // A hidden client is never announced active.
+    if (wm.active == c) ewmh_update_active();
 }
 
 void toggle_tab(Client *c) {

@@ -63,7 +63,7 @@ void move_to_desktop(Client *c, int d) {
     bool now = on_current_desktop(c);
     if (was && !now) {
         take_out_of_view(c);
-        if (wm.active == c) set_active(nullptr);
+        if (wm.active == c) focus_under_pointer();
     } else if (!was && now) {
         bring_into_view(c);
     } else if (wm.active == c) {

@@ -141,7 +141,7 @@ void ewmh_update_stacking() {
 }
 
 void ewmh_update_active() {
-    long w = wm.active ? static_cast<long>(wm.active->window) : 0;
+    long w = wm.active && !wm.active->iconic ? static_cast<long>(wm.active->window) : 0;
     set_windows(wm.root, _NET_ACTIVE_WINDOW, &w, 1);
 }
 

@@ -29,13 +29,38 @@ void focus_client(Client *c, Time t) {
                          atoms[atom::WM_TAKE_FOCUS], t);
 }
 
+namespace {
+
+// The pointer is on the client now: it becomes active, and gets the focus unless it is
+// hidden (then only its tab is there).
+void enter_client(Client *c, Time t) {
+    if (c != wm.active) set_active(c);
+    if (!c->iconic) focus_client(c, t);
+    grab_alt_buttons(c->frame);
+    XSync(wm.display, False);
+}
+
+} // namespace
+
 void handle_enter_notify(XCrossingEvent *e) {
     Client *c = lookup_client(e->window);
     if (!c || !on_current_desktop(c)) return;
-    if (c != wm.active) set_active(c);
-    if (!c->iconic) focus_client(c, e->time);
-    grab_alt_buttons(c->frame);
-    XSync(wm.display, False);
+    enter_client(c, e->time);
+}
+
+void focus_under_pointer(bool keep_hidden) {
+    Window root_ret = 0, child = 0;
+    int rx, ry, wx, wy;
+    unsigned int mask;
+    Client *c = nullptr;
+    if (XQueryPointer(wm.display, wm.root, &root_ret, &child, &rx, &ry, &wx, &wy, &mask))
+        c = lookup_client(child);
+    if (c && on_current_desktop(c)) {
+        enter_client(c, CurrentTime);
+        return;
+    }
+    if (!keep_hidden) set_active(nullptr);
+    XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
 }
 
 void cycle_focus() {
