@@ -23,7 +23,7 @@ namespace {
 using harness::App;
 using harness::Connection;
 using harness::Geometry;
-using harness::WindowSpec;
+using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
@@ -89,7 +89,7 @@ struct Managed {
 
 // Creates and maps a window, waits until it is framed and shown, and finds its frame
 // and tab.
-Managed manage(Connection &c, const WindowSpec &desc) {
+Managed manage(Connection &c, const WindowDesc &desc) {
     Managed m;
     m.window = c.create_managed(desc);
     if (!m.window) return m;
@@ -328,7 +328,7 @@ TEST(Managing, PositionHintsAndGravity) {
 
     struct Case {
         const char *what;
-        WindowSpec desc;
+        WindowDesc desc;
         Geometry window, frame;
     };
     const std::vector<Case> cases = {

@@ -22,7 +22,7 @@ using harness::App;
 using harness::Connection;
 using harness::Geometry;
 using harness::Process;
-using harness::WindowSpec;
+using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
@@ -166,12 +166,12 @@ Managed describe(Session &s, Window w) {
     return m;
 }
 
-Managed manage(Session &s, WindowSpec desc) {
+Managed manage(Session &s, WindowDesc desc) {
     return describe(s, s.c.create_managed(desc));
 }
 
-WindowSpec at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
-    WindowSpec desc;
+WindowDesc at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
+    WindowDesc desc;
     desc.x = x;
     desc.y = y;
     desc.width = w;
@@ -270,7 +270,7 @@ TEST(Ewmh, WmctrlSwitchesMovesActivatesAndCloses) {
     EXPECT_EQ(s.root_cardinal("_NET_NUMBER_OF_DESKTOPS"), 3);
     EXPECT_EQ(s.current_desktop(), 0);
     Managed a = manage(s, at(100, 100, "alpha"));
-    WindowSpec bs = at(400, 100, "bravo");
+    WindowDesc bs = at(400, 100, "bravo");
     bs.protocols = {"WM_DELETE_WINDOW"};
     Managed b = manage(s, bs);
     ASSERT_TRUE(a.win && b.win);
@@ -588,7 +588,7 @@ TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
     ASSERT_TRUE(s.enter(a.win));
     ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
 
-    WindowSpec ds = at(0, 0, "panel", static_cast<unsigned>(s.x.width()), 24);
+    WindowDesc ds = at(0, 0, "panel", static_cast<unsigned>(s.x.width()), 24);
     ds.event_mask |= EnterWindowMask;
     Window dock = s.c.create_window(ds);
     Atom dock_type = s.c.atom("_NET_WM_WINDOW_TYPE_DOCK");
@@ -648,16 +648,16 @@ TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
 
 TEST(Ewmh, FocusFollowsTheInputHintAndTakeFocus) {
     Session s;
-    WindowSpec ts = at(100, 100, "taker");
+    WindowDesc ts = at(100, 100, "taker");
     ts.protocols = {"WM_TAKE_FOCUS"};
     Managed t = manage(s, ts);
     XWMHints no_input{};
     no_input.flags = InputHint;
     no_input.input = False;
-    WindowSpec ns = at(500, 100, "passive");
+    WindowDesc ns = at(500, 100, "passive");
     ns.wm_hints = no_input;
     Managed n = manage(s, ns);
-    WindowSpec gs = at(100, 400, "globally active");
+    WindowDesc gs = at(100, 400, "globally active");
     gs.wm_hints = no_input;
     gs.protocols = {"WM_TAKE_FOCUS"};
     Managed g = manage(s, gs);
@@ -696,7 +696,7 @@ TEST(Ewmh, IconicInitialStateStartsHidden) {
     XWMHints h{};
     h.flags = StateHint;
     h.initial_state = IconicState;
-    WindowSpec desc = at(100, 100, "sleeper");
+    WindowDesc desc = at(100, 100, "sleeper");
     desc.wm_hints = h;
     Window w = s.c.create_window(desc);
     s.c.map(w);

@@ -16,7 +16,7 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
-using harness::WindowSpec;
+using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
@@ -68,7 +68,7 @@ struct Managed {
     Window win = 0, frame = 0, tab = 0;
 };
 
-Managed manage(Session &s, WindowSpec desc) {
+Managed manage(Session &s, WindowDesc desc) {
     Managed m;
     m.win = s.c.create_managed(desc);
     if (!m.win) return m;
@@ -85,8 +85,8 @@ Managed manage(Session &s, WindowSpec desc) {
     return m;
 }
 
-WindowSpec at(int x, int y, unsigned w = 200, unsigned h = 100, const char *name = "w") {
-    WindowSpec desc;
+WindowDesc at(int x, int y, unsigned w = 200, unsigned h = 100, const char *name = "w") {
+    WindowDesc desc;
     desc.x = x;
     desc.y = y;
     desc.width = w;
@@ -615,7 +615,7 @@ TEST(Maximize, VerticalHorizontalBothAndRestore) {
     chord(s, XK_t);
 
     // A maximum width holds, anchored at the head's left edge.
-    WindowSpec desc = at(700, 600, 300, 150, "M");
+    WindowDesc desc = at(700, 600, 300, 150, "M");
     XSizeHints hints{};
     hints.flags = PMaxSize;
     hints.max_width = 500;

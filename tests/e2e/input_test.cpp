@@ -29,7 +29,7 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
-using harness::WindowSpec;
+using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
@@ -133,8 +133,8 @@ bool exists(const std::string &path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-WindowSpec at(int x, int y, unsigned w = 200, unsigned h = 100) {
-    WindowSpec s;
+WindowDesc at(int x, int y, unsigned w = 200, unsigned h = 100) {
+    WindowDesc s;
     s.x = x;
     s.y = y;
     s.width = w;
@@ -163,7 +163,7 @@ class Input : public ::testing::Test {
 
     // Maps a window, waits until it is framed, and finds its tab: the override-redirect
     // child of the root one title height above the frame.
-    Win manage(const WindowSpec &desc) {
+    Win manage(const WindowDesc &desc) {
         Win r;
         r.w = c().create_managed(desc);
         if (!r.w) throw std::runtime_error("window not managed");
@@ -387,9 +387,9 @@ TEST_F(Input, KeyboardResizesFollowTheSizeHints) {
     hints.height_inc = 1;
     hints.max_width = 95;
     hints.max_height = 1000;
-    WindowSpec s1 = at(300, 300, 120, 100);
+    WindowDesc s1 = at(300, 300, 120, 100);
     s1.normal_hints = hints;
-    WindowSpec s2 = at(700, 600, 90, 100);
+    WindowDesc s2 = at(700, 600, 90, 100);
     s2.normal_hints = hints;
     Win a = manage(s1);
     Win b = manage(s2);
@@ -590,7 +590,7 @@ TEST_F(Input, MaximizeKeys) {
 
 TEST_F(Input, CloseAndFixedKeys) {
     start();
-    WindowSpec polite = at(400, 300);
+    WindowDesc polite = at(400, 300);
     polite.protocols = {"WM_DELETE_WINDOW"};
     Win a = manage(polite);
     Win other = manage(at(100, 700));
@@ -620,7 +620,7 @@ TEST_F(Input, CloseAndFixedKeys) {
 TEST_F(Input, WithoutActiveClientOnlyDesktopKeysAct) {
     start();
     c().move_pointer(W() - 1, H() - 1); // over the bare root, away from every window
-    WindowSpec desc = at(400, 300);
+    WindowDesc desc = at(400, 300);
     desc.protocols = {"WM_DELETE_WINDOW"};
     Win a = manage(desc);
     ASSERT_NE(c().focus(), a.w);
@@ -986,7 +986,7 @@ TEST_F(Input, DraggingAgainstTheScreenEdgeFlipsTheDesktop) {
 
 TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
     start();
-    WindowSpec desc = at(300, 300, 300, 100);
+    WindowDesc desc = at(300, 300, 300, 100);
     desc.name = "tab";
     Win a = manage(desc);
     ASSERT_NO_FATAL_FAILURE(activate(a.w));
@@ -1030,7 +1030,7 @@ TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
 
 TEST_F(Input, CloseClickClosesOnlyWhenReleasedOverTheFrame) {
     start();
-    WindowSpec desc = at(400, 300);
+    WindowDesc desc = at(400, 300);
     desc.protocols = {"WM_DELETE_WINDOW"};
     Win a = manage(desc);
     ASSERT_NO_FATAL_FAILURE(activate(a.w));

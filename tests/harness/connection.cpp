@@ -63,7 +63,7 @@ Atom Connection::atom(const char *name) const {
 
 // --- windows
 
-Window Connection::create_window(const WindowSpec &desc) {
+Window Connection::create_window(const WindowDesc &desc) {
     XSetWindowAttributes a{};
     a.background_pixel = desc.background;
     a.event_mask = desc.event_mask;
@@ -110,7 +110,7 @@ void Connection::destroy(Window w) {
     XSync(dpy_, False);
 }
 
-Window Connection::create_managed(const WindowSpec &desc, Deadline deadline) {
+Window Connection::create_managed(const WindowDesc &desc, Deadline deadline) {
     Window w = create_window(desc);
     map(w);
     if (wait_until([&] { return is_framed(w) && map_state(w) == IsViewable; }, deadline)) return w;

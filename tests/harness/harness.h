@@ -220,8 +220,8 @@ struct Geometry {
 };
 std::ostream &operator<<(std::ostream &os, const Geometry &g);
 
-// What create_window sets up. Optional properties are set only when given.
-struct WindowSpec {
+// A window for create_window to make. Optional properties are set only when given.
+struct WindowDesc {
     int x = 0, y = 0;
     unsigned width = 200, height = 100;
     std::string name = "test window";         // WM_NAME (XStoreName); empty: none set
@@ -261,13 +261,13 @@ class Connection {
 
     // --- windows
     // Creates an unmapped top-level window as `desc` describes.
-    Window create_window(const WindowSpec &desc = {});
+    Window create_window(const WindowDesc &desc = {});
     void map(Window w);
     void unmap(Window w);
     void destroy(Window w);
     // Creates and maps a window, then waits until the manager has framed and shown it
     // (is_framed and viewable). Returns the window; 0 when the deadline passed.
-    Window create_managed(const WindowSpec &desc = {}, Deadline deadline = within());
+    Window create_managed(const WindowDesc &desc = {}, Deadline deadline = within());
 
     // --- waiting
     // Pumps events into the log and evaluates `pred` until it is true or the deadline
