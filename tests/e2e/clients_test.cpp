@@ -23,11 +23,10 @@ namespace {
 using harness::App;
 using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
-
-constexpr unsigned kChord = ControlMask | Mod1Mask;
 
 // --- the manager's font, as the tests measure it
 
@@ -741,7 +740,7 @@ TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     activate(c, w);
     ASSERT_TRUE(c.sync_with_wm());
     c.clear_events();
-    c.key_chord(XK_q, kChord);
+    c.key_chord(XK_q, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
 
     std::vector<XClientMessageEvent> messages;
@@ -776,7 +775,7 @@ TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
         ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
         const Window frame = c.parent(w);
         activate(c, w);
-        c.key_chord(XK_q, kChord);
+        c.key_chord(XK_q, kCtrlAlt);
         EXPECT_TRUE(c.wait_until([&] { return owner.closed_by_server(); }))
             << "the owning connection was not closed";
         EXPECT_TRUE(c.wait_until([&] { return !exists(c, w) && !exists(c, frame); }));
@@ -803,7 +802,7 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     const std::vector<int> tabless = {IsViewable, IsViewable, IsUnmapped};
 
     // Hide: frame and window go, the tab stays.
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == hidden; }));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(state(), hidden);
@@ -811,26 +810,26 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     EXPECT_EQ(c.wm_state(m.window), IconicState);
 
     // Restore: back, in NormalState, with the focus.
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == shown; }));
     EXPECT_EQ(c.wm_state(m.window), NormalState);
     EXPECT_TRUE(c.wait_until([&] { return c.focus() == m.window; }));
 
     // Hide the tab, and show it again.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(state(), tabless);
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == shown; }));
 
     // Hiding a window whose tab is hidden shows the tab first.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == hidden; }));
     // Hiding the tab of a hidden window restores the window.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
     EXPECT_EQ(c.wm_state(m.window), NormalState);
     ASSERT_TRUE(c.sync_with_wm());
@@ -931,7 +930,7 @@ TEST(Shutdown, SigtermWithHiddenWindowLosesNothing) {
         ASSERT_NE(ms.back().tab, 0u);
     }
     activate(c, ms[1].window);
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(ms[1].frame) == IsUnmapped; }));
     ASSERT_TRUE(c.sync_with_wm());
 

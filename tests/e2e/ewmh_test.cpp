@@ -21,12 +21,12 @@ namespace {
 using harness::App;
 using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::Process;
 using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
-constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 constexpr int kBorder = 2; // the default frame border
 
 // What the manager lists in _NET_SUPPORTED: exactly the hints it implements.

@@ -13,12 +13,11 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Wm;
 using harness::XServer;
-
-constexpr unsigned kChord = ControlMask | Mod1Mask;
 
 bool exists(Connection &c, Window w) {
     return c.try_geometry(w).has_value();
@@ -211,7 +210,7 @@ TEST_F(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
         Geometry g = c.geometry(w);
         c.move_pointer(g.x + 10, g.y + 10);
         ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
-        c.key_chord(XK_s, kChord);
+        c.key_chord(XK_s, kCtrlAlt);
         ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
         ASSERT_EQ(c.map_state(tab), IsViewable);
 
@@ -255,7 +254,7 @@ TEST_F(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
     Geometry g = c.geometry(w);
     c.move_pointer(g.x + 10, g.y + 10);
     ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
 
     Window home = c.create_window({.x = 10, .y = 10, .width = 300, .height = 300});

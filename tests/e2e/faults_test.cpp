@@ -26,13 +26,13 @@ namespace {
 
 using harness::children_of;
 using harness::Connection;
+using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
 using harness::Wm;
 using harness::XServer;
 
-constexpr unsigned kChord = ControlMask | Mod1Mask;
 const std::string kLong(100 * 1024, 'x');
 
 std::string signal_name(int sig) {
@@ -103,7 +103,7 @@ void activate(Connection &c, Window w) {
 // Hides the window with Control+Alt+s.
 void hide(Connection &c, Window w) {
     activate(c, w);
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     EXPECT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
 }
 
@@ -148,7 +148,7 @@ TEST(SaveSet, KilledManagerGivesBackHiddenWindowsAndOtherDesktops) {
     ASSERT_TRUE(shown1 && hidden1);
     hide(c, hidden1);
     // Desktop 2: the same again; desktop 1's windows are now unmapped.
-    c.key_chord(XK_2, kChord);
+    c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(shown1) == IsUnmapped; }));
     Window shown2 = c.create_managed({.x = 100, .y = 400});
     Window hidden2 = c.create_managed({.x = 400, .y = 400});
@@ -471,7 +471,7 @@ TEST(Launcher, ForkFailureLeavesTheManagerRunning) {
             free.stop();
             GTEST_SKIP() << "the manager cannot run as uid 65534 here: " << free.err();
         }
-        c.key_chord(XK_Return, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
         ASSERT_TRUE(c.wait_until([&] { return free.err().find("launched") != std::string::npos; }))
             << free.err();
         free.signal(SIGTERM);
@@ -489,7 +489,7 @@ TEST(Launcher, ForkFailureLeavesTheManagerRunning) {
     Window w = c.create_managed({.x = 100, .y = 100});
     ASSERT_TRUE(w);
     for (int i = 0; i < 3; ++i)
-        c.key_chord(XK_Return, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_TRUE(limited.running());
     EXPECT_EQ(limited.err(), "");
@@ -511,8 +511,8 @@ TEST(Launcher, MissingCommandLeavesTheManagerRunningAndNoZombie) {
     Window w = c.create_managed({.x = 100, .y = 100});
     ASSERT_TRUE(w);
     for (int i = 0; i < 5; ++i) {
-        c.key_chord(XK_Return, kChord);
-        c.key_chord(XK_e, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
+        c.key_chord(XK_e, kCtrlAlt);
     }
     ASSERT_TRUE(c.sync_with_wm());
     // The shell reports the missing program on the standard error it inherited.
@@ -646,8 +646,8 @@ TEST_P(BadValues, ClearBehaviourAndNoCrash) {
     }
 
     drag_to_corner(c, w);
-    c.key_chord(XK_Right, kChord);
-    c.key_chord(XK_Left, kChord);
+    c.key_chord(XK_Right, kCtrlAlt);
+    c.key_chord(XK_Left, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_TRUE(c.is_framed(w));
     EXPECT_TRUE(wm.running());
@@ -738,13 +738,13 @@ TEST(BadDesktopCount, NegativeCountGivesOneDesktop) {
     Connection c(x);
     Window w = c.create_managed({.x = 300, .y = 300});
     ASSERT_TRUE(w);
-    c.key_chord(XK_Right, kChord);
+    c.key_chord(XK_Right, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(c.map_state(w), IsViewable);
     EXPECT_EQ(c.property_longs(c.root(), "_NET_NUMBER_OF_DESKTOPS"), std::vector<long>{1});
     EXPECT_EQ(c.property_longs(c.root(), "_NET_CURRENT_DESKTOP"), std::vector<long>{0});
     // Choosing desktop 2 by number still works and raises the count.
-    c.key_chord(XK_2, kChord);
+    c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
     EXPECT_EQ(c.property_longs(c.root(), "_NET_NUMBER_OF_DESKTOPS"), std::vector<long>{2});
 }

@@ -16,11 +16,11 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
 
-constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 constexpr int kBorder = 2; // the default frame border
 
 struct Rgb {

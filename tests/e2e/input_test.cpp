@@ -29,11 +29,10 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
-
-constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 
 // Records the pointer requests of one client of the server (the manager): grabbing and
 // ungrabbing the pointer, reading its position and warping it. The server handles a

@@ -389,4 +389,10 @@ class Connection {
 // True while some client (the manager) redirects the root window's substructure.
 bool manager_holds_root(Connection &c);
 
+// ---------------------------------------------------------------------------
+// The manager as the tests know it: its chords, its font and the windows it makes
+
+// Control+Alt: the modifiers of the manager's key chords.
+constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
+
 } // namespace harness
