@@ -22,80 +22,22 @@ namespace {
 
 using harness::App;
 using harness::Connection;
+using harness::find_tab;
 using harness::Geometry;
 using harness::kCtrlAlt;
+using harness::manage;
+using harness::Managed;
+using harness::text_width;
+using harness::title_height;
 using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
-
-// --- the manager's font, as the tests measure it
-
-XFontStruct *fixed_font(Connection &c) {
-    XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
-    if (!f) ADD_FAILURE() << "font \"fixed\" not available";
-    return f;
-}
-
-int title_height(Connection &c) {
-    XFontStruct *f = fixed_font(c);
-    if (!f) return 0;
-    int h = f->ascent + f->descent + 2;
-    XFreeFont(c.dpy(), f);
-    return h;
-}
-
-int text_width(Connection &c, const std::string &text) {
-    XFontStruct *f = fixed_font(c);
-    if (!f) return 0;
-    int w = XTextWidth(f, text.c_str(), static_cast<int>(text.size()));
-    XFreeFont(c.dpy(), f);
-    return w;
-}
 
 // --- finding the manager's windows
 
 bool is_override_redirect(Connection &c, Window w) {
     XWindowAttributes a;
     return XGetWindowAttributes(c.dpy(), w, &a) && a.override_redirect;
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at the frame's left edge
-// (the tab has not been slid). Mapped or not. 0 when there is none.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    Window found = 0;
-    for (Window w : c.children(c.root())) {
-        if (w == frame) continue;
-        XWindowAttributes a;
-        if (!XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            a.c_class != InputOutput || !c.children(w).empty())
-            continue;
-        if (a.x != fg->x || a.y + a.height != fg->y) continue;
-        if (found) {
-            ADD_FAILURE() << "two tab candidates on frame 0x" << std::hex << frame;
-            return 0;
-        }
-        found = w;
-    }
-    return found;
-}
-
-struct Managed {
-    Window window = 0, frame = 0, tab = 0;
-};
-
-// Creates and maps a window, waits until it is framed and shown, and finds its frame
-// and tab.
-Managed manage(Connection &c, const WindowDesc &desc) {
-    Managed m;
-    m.window = c.create_managed(desc);
-    if (!m.window) return m;
-    m.frame = c.parent(m.window);
-    m.tab = find_tab(c, m.frame);
-    if (!m.tab) ADD_FAILURE() << "no tab found for window 0x" << std::hex << m.window;
-    return m;
 }
 
 bool exists(Connection &c, Window w) {

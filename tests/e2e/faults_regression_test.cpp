@@ -12,6 +12,7 @@
 namespace {
 
 using harness::Connection;
+using harness::find_tab;
 using harness::Geometry;
 using harness::kCtrlAlt;
 using harness::manager_holds_root;
@@ -21,21 +22,6 @@ using harness::XServer;
 
 bool exists(Connection &c, Window w) {
     return c.try_geometry(w).has_value();
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at its left edge.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    for (Window w : c.children(c.root())) {
-        XWindowAttributes a;
-        if (w == frame || !XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            a.c_class != InputOutput || !c.children(w).empty())
-            continue;
-        if (a.x == fg->x && a.y + a.height == fg->y) return w;
-    }
-    return 0;
 }
 
 // Waits until the window is back on the root, withdrawn, in the given map state.

@@ -26,10 +26,12 @@ namespace {
 
 using harness::children_of;
 using harness::Connection;
+using harness::find_tab;
 using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
+using harness::title_height;
 using harness::Wm;
 using harness::XServer;
 
@@ -105,29 +107,6 @@ void hide(Connection &c, Window w) {
     activate(c, w);
     c.key_chord(XK_s, kCtrlAlt);
     EXPECT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
-}
-
-int fixed_title_height(Connection &c) {
-    XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
-    if (!f) return -1;
-    int h = f->ascent + f->descent + 2;
-    XFreeFont(c.dpy(), f);
-    return h;
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at its left edge.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    for (Window w : c.children(c.root())) {
-        XWindowAttributes a;
-        if (w == frame || !XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            !c.children(w).empty())
-            continue;
-        if (a.x == fg->x && a.y + a.height == fg->y) return w;
-    }
-    return 0;
 }
 
 int lines(const std::string &s) {
@@ -639,7 +618,7 @@ TEST_P(BadValues, ClearBehaviourAndNoCrash) {
     if (k.fixed_font) {
         Window tab = find_tab(c, frame);
         ASSERT_TRUE(tab);
-        EXPECT_EQ(static_cast<int>(c.geometry(tab).height), fixed_title_height(c));
+        EXPECT_EQ(static_cast<int>(c.geometry(tab).height), title_height(c));
     }
     if (k.black_frame) {
         EXPECT_EQ(c.pixel(frame, 0, 0), 0ul);

@@ -395,4 +395,28 @@ bool manager_holds_root(Connection &c);
 // Control+Alt: the modifiers of the manager's key chords.
 constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 
+// Height of the manager's tabs with its default font ("fixed"): ascent + descent + 2.
+// A test failure (and 0) when the font is missing.
+int title_height(Connection &c);
+// Width of `text` in the default font (a test failure and 0 when it is missing).
+int text_width(Connection &c, const std::string &text);
+
+// The tab of the client framed in `frame`: the childless override-redirect InputOutput
+// child of the root, other than the frame, whose bottom edge lies on the frame's top edge
+// and which starts at the frame's left edge (the tab has not been slid). Mapped or not, so
+// hidden tabs are found too. 0 when there is none or the frame is gone; a test failure
+// and 0 when two windows qualify.
+Window find_tab(Connection &c, Window frame);
+
+// A managed window and the two windows the manager made for it.
+struct Managed {
+    Window window = 0, frame = 0, tab = 0;
+};
+// The frame and tab of a window the manager has framed (window 0: an empty record). A
+// test failure when no tab is found.
+Managed managed(Connection &c, Window w);
+// Creates and maps a window, waits until the manager has framed and shown it
+// (create_managed) and finds its frame and tab.
+Managed manage(Connection &c, const WindowDesc &desc = {}, Deadline deadline = within());
+
 } // namespace harness
