@@ -672,11 +672,9 @@ TEST(Releasing, WithdrawnWindowIsHandedBackToTheRoot) {
     EXPECT_EQ(c.map_state(m.window), IsUnmapped);
 }
 
-TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using Closing = harness::SessionTest;
+
+TEST_F(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     Window w = c.create_managed({.protocols = {"WM_SAVE_YOURSELF", "WM_DELETE_WINDOW"}});
     ASSERT_NE(w, 0u);
     activate(c, w);
@@ -703,11 +701,7 @@ TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     EXPECT_EQ(c.map_state(w), IsViewable);
 }
 
-TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
     const std::vector<std::vector<std::string>> protocol_lists = {{}, {"WM_SAVE_YOURSELF"}};
     for (const auto &protocols : protocol_lists) {
         SCOPED_TRACE(protocols.empty() ? "no WM_PROTOCOLS" : "WM_PROTOCOLS without delete");
@@ -728,11 +722,9 @@ TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
 // ---------------------------------------------------------------------------
 // Hiding, restoring and tab toggling
 
-TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using Hiding = harness::SessionTest;
+
+TEST_F(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     Managed m = manage(c, {.width = 300, .height = 200});
     ASSERT_NE(m.tab, 0u);
     activate(c, m.window);
@@ -785,11 +777,7 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     EXPECT_EQ(c.wm_state(m.window), WithdrawnState);
 }
 
-TEST(Hiding, HideAndRestoreInOneBurstKeepTheClient) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(Hiding, HideAndRestoreInOneBurstKeepTheClient) {
     Managed m = manage(c, {.width = 300, .height = 200});
     activate(c, m.window);
 

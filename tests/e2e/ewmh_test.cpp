@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +18,6 @@
 namespace {
 
 using harness::App;
-using harness::Connection;
 using harness::Geometry;
 using harness::kCtrlAlt;
 using harness::manage;
@@ -27,7 +25,6 @@ using harness::Managed;
 using harness::managed;
 using harness::Process;
 using harness::WindowDesc;
-using harness::Wm;
 using harness::XServer;
 
 constexpr int kBorder = 2; // the default frame border
@@ -54,33 +51,14 @@ const std::set<std::string> kSupported = {
     "_NET_WM_WINDOW_TYPE_DOCK",
 };
 
-// A server with the manager running on it and the test's own connection.
-struct Session {
-    XServer x;
-    Wm wm;
-    Connection c;
-    XFontStruct *font = nullptr;
-    int th = 0; // title_height: tab height with the default font
-
-    explicit Session(XServer server = XServer()) : x(std::move(server)), wm(x), c(ready(x, wm)) {
-        font = XLoadQueryFont(c.dpy(), "fixed");
-        if (!font) throw std::runtime_error("font \"fixed\" missing");
-        th = font->ascent + font->descent + 2;
+// A session with the pointer parked on the bare root, and what the hints tests read and send.
+struct EwmhSession : harness::Session {
+    explicit EwmhSession(XServer server = XServer()) : Session({}, std::move(server)) {
+        require_ready();
         park();
     }
-    ~Session() { XFreeFont(c.dpy(), font); }
 
-    static std::string ready(const XServer &x, Wm &wm) {
-        if (!wm.wait_ready()) throw std::runtime_error("manager not ready: " + wm.err());
-        return x.display();
-    }
-
-    // The pointer on the bare root, bottom right, where no test puts a window.
-    void park() { c.move_pointer(x.width() - 5, x.height() - 5); }
-
-    int text_width(const std::string &s) const {
-        return XTextWidth(font, s.data(), static_cast<int>(s.size()));
-    }
+    int text_width(const std::string &s) { return harness::text_width(c, s); }
 
     // Runs a tool on the server to its end; its exit status and standard output.
     std::pair<int, std::string> run(std::vector<std::string> argv) {
@@ -144,16 +122,10 @@ struct Session {
 };
 
 WindowDesc at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
-    WindowDesc desc;
-    desc.x = x;
-    desc.y = y;
-    desc.width = w;
-    desc.height = h;
-    desc.name = name;
-    return desc;
+    return {.x = x, .y = y, .width = w, .height = h, .name = name};
 }
 
-bool viewable(Session &s, Window w) {
+bool viewable(EwmhSession &s, Window w) {
     return s.c.map_state(w) == IsViewable;
 }
 
@@ -181,7 +153,7 @@ long listed_desktop(const std::string &listing, Window w, std::string *title = n
 // --- identification, lists and the supported set
 
 TEST(Ewmh, ToolsIdentifyTheManagerAndListItsWindowsWithTheirDesktops) {
-    Session s;
+    EwmhSession s;
     auto [rc, out] = s.run({"wmctrl", "-m"});
     ASSERT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("Name: tavrel\n"), std::string::npos) << out;
@@ -240,7 +212,7 @@ TEST(Ewmh, ToolsIdentifyTheManagerAndListItsWindowsWithTheirDesktops) {
 // --- wmctrl: switching, moving, activating, closing
 
 TEST(Ewmh, WmctrlSwitchesMovesActivatesAndCloses) {
-    Session s;
+    EwmhSession s;
     EXPECT_EQ(s.root_cardinal("_NET_NUMBER_OF_DESKTOPS"), 3);
     EXPECT_EQ(s.current_desktop(), 0);
     Managed a = manage(s.c, at(100, 100, "alpha"));
@@ -306,7 +278,7 @@ TEST(Ewmh, WmctrlSwitchesMovesActivatesAndCloses) {
 // --- xdotool: minimize, activate, set_desktop
 
 TEST(Ewmh, XdotoolMinimizesActivatesAndSetsTheDesktop) {
-    Session s;
+    EwmhSession s;
     Managed a = manage(s.c, at(100, 100, "alpha"));
     ASSERT_TRUE(a.window);
     std::string id = std::to_string(a.window);
@@ -347,7 +319,7 @@ TEST(Ewmh, XdotoolMinimizesActivatesAndSetsTheDesktop) {
 // --- full screen
 
 TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
-    Session s;
+    EwmhSession s;
     Managed m = manage(s.c, at(100, 120, "movie", 300, 200));
     ASSERT_TRUE(m.window);
     const Geometry win0 = s.c.geometry(m.window), frame0 = s.c.geometry(m.frame),
@@ -393,7 +365,7 @@ TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
 // Found by the stress driver: hiding a window of a desktop not shown counted unmaps that
 // never came, so the application's own later withdrawal was swallowed and its frame stayed.
 TEST(Ewmh, HidingAWindowOfAnotherDesktopKeepsItsWithdrawalWorking) {
-    Session s;
+    EwmhSession s;
     Managed m = manage(s.c, at(100, 100, "elsewhere"));
     ASSERT_TRUE(m.window);
     s.message(m.window, "_NET_WM_DESKTOP", 1, 2); // to the second desktop, not shown
@@ -419,7 +391,7 @@ TEST(Ewmh, HidingAWindowOfAnotherDesktopKeepsItsWithdrawalWorking) {
 
 // Pagers and switchers read the stacking list bottom to top.
 TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
-    Session s;
+    EwmhSession s;
     Managed a = manage(s.c, at(100, 100, "lower one"));
     Managed b = manage(s.c, at(400, 400, "upper one"));
     ASSERT_TRUE(a.window && b.window);
@@ -446,7 +418,7 @@ TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
 
 // Players often ask for full screen before their window is first mapped.
 TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
-    Session s;
+    EwmhSession s;
     Window w = s.c.create_window(at(100, 120, "player", 300, 200));
     long fs = static_cast<long>(s.c.atom("_NET_WM_STATE_FULLSCREEN"));
     XChangeProperty(s.c.dpy(), w, s.c.atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
@@ -469,7 +441,7 @@ TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
 }
 
 TEST(Ewmh, FullscreenOfATablessWindowKeepsItTabless) {
-    Session s;
+    EwmhSession s;
     Managed m = manage(s.c, at(200, 200, "movie", 300, 200));
     ASSERT_TRUE(m.window);
     ASSERT_TRUE(s.enter(m.window));
@@ -489,7 +461,7 @@ TEST(Ewmh, FullscreenOfATablessWindowKeepsItTabless) {
 }
 
 TEST(Ewmh, FullscreenCoversOnlyTheHeadTheWindowIsOn) {
-    Session s(XServer::two_heads(640, 480, 800, 600));
+    EwmhSession s(XServer::two_heads(640, 480, 800, 600));
     Managed m = manage(s.c, at(700, 100, "movie", 300, 200));
     ASSERT_TRUE(m.window);
     const Geometry win0 = s.c.geometry(m.window);
@@ -507,7 +479,7 @@ TEST(Ewmh, FullscreenCoversOnlyTheHeadTheWindowIsOn) {
 // --- messages from applications and pagers
 
 TEST(Ewmh, MessagesFromApplicationsAndPagers) {
-    Session s;
+    EwmhSession s;
     Managed a = manage(s.c, at(100, 100, "alpha"));
     Managed b = manage(s.c, at(400, 100, "bravo"));
     ASSERT_TRUE(a.window && b.window);
@@ -565,7 +537,7 @@ TEST(Ewmh, MessagesFromApplicationsAndPagers) {
 // --- docks
 
 TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
-    Session s;
+    EwmhSession s;
     Managed a = manage(s.c, at(100, 100, "alpha"));
     ASSERT_TRUE(a.window);
     ASSERT_TRUE(s.enter(a.window));
@@ -607,7 +579,7 @@ TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
 // --- frame extents
 
 TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
-    Session s;
+    EwmhSession s;
     Managed m = manage(s.c, at(100, 100, "alpha"));
     ASSERT_TRUE(m.window);
     EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
@@ -630,7 +602,7 @@ TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
 // --- ICCCM focus and initial state
 
 TEST(Ewmh, FocusFollowsTheInputHintAndTakeFocus) {
-    Session s;
+    EwmhSession s;
     WindowDesc ts = at(100, 100, "taker");
     ts.protocols = {"WM_TAKE_FOCUS"};
     Managed t = manage(s.c, ts);
@@ -675,7 +647,7 @@ TEST(Ewmh, FocusFollowsTheInputHintAndTakeFocus) {
 }
 
 TEST(Ewmh, IconicInitialStateStartsHidden) {
-    Session s;
+    EwmhSession s;
     XWMHints h{};
     h.flags = StateHint;
     h.initial_state = IconicState;
@@ -697,7 +669,7 @@ TEST(Ewmh, IconicInitialStateStartsHidden) {
 // --- names
 
 TEST(Ewmh, TabShowsTheUtf8NameWhenTheFontCanShowIt) {
-    Session s;
+    EwmhSession s;
     Atom utf8 = s.c.atom("UTF8_STRING"), net_name = s.c.atom("_NET_WM_NAME");
     auto set_net_name = [&](Window w, const std::string &text) {
         XChangeProperty(s.c.dpy(), w, net_name, utf8, 8, PropModeReplace,

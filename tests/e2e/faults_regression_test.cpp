@@ -18,7 +18,6 @@ using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Wm;
-using harness::XServer;
 
 bool exists(Connection &c, Window w) {
     return c.try_geometry(w).has_value();
@@ -123,15 +122,7 @@ class ManagerPaused {
 
 // Every test here runs on its own server, with the manager and one client connection,
 // opened once the manager holds the root. Each test keeps its own suite name.
-class ManagerAndClient : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(ready); }
-
-    XServer x;
-    Wm wm{x};
-    const bool ready = wm.wait_ready();
-    Connection c{x};
-};
+using ManagerAndClient = harness::SessionTest;
 using ForgedMapRequests = ManagerAndClient;
 using DestroyedWhileHidden = ManagerAndClient;
 using ReparentedWhileHidden = ManagerAndClient;

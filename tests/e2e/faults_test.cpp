@@ -32,6 +32,7 @@ using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
 using harness::title_height;
+using harness::wait_ready;
 using harness::Wm;
 using harness::XServer;
 
@@ -116,11 +117,9 @@ int lines(const std::string &s) {
 // ---------------------------------------------------------------------------
 // SIGKILL: nothing runs in the manager, the server's save-set alone gives the windows back.
 
-TEST(SaveSet, KilledManagerGivesBackHiddenWindowsAndOtherDesktops) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using SaveSet = harness::SessionTest;
+
+TEST_F(SaveSet, KilledManagerGivesBackHiddenWindowsAndOtherDesktops) {
     // Desktop 1: a shown window and a hidden one.
     Window shown1 = c.create_managed({.x = 100, .y = 100});
     Window hidden1 = c.create_managed({.x = 400, .y = 100});
@@ -204,16 +203,12 @@ struct GrabCase {
     int sig;
 };
 
-class SignalInGrab : public testing::TestWithParam<GrabCase> {};
+class SignalInGrab : public harness::SessionTest, public testing::WithParamInterface<GrabCase> {};
 
 // The manager holds the pointer (a button may still be down); the shutdown must not wait
 // for a release. A second signal right behind the first changes nothing.
 TEST_P(SignalInGrab, ExitsZeroOnceWithoutARelease) {
     const GrabCase k = GetParam();
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
     Window a = c.create_managed({.x = 200, .y = 200, .width = 300, .height = 200});
     Window b = c.create_managed({.x = 700, .y = 200});
     Window hidden = c.create_managed({.x = 700, .y = 600});
@@ -428,12 +423,6 @@ std::vector<std::string> manager_as_nobody(unsigned nproc, std::vector<std::stri
     argv.push_back(harness::tavrel_binary());
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
-}
-
-// Like Wm::wait_ready, for a manager started through a wrapper.
-bool wait_ready(Connection &c, Process &p) {
-    if (!c.wait_until([&] { return !p.running() || manager_holds_root(c); })) return false;
-    return p.running() && c.sync_with_wm();
 }
 
 TEST(Launcher, ForkFailureLeavesTheManagerRunning) {

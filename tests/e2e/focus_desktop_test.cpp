@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,13 +13,11 @@
 
 namespace {
 
-using harness::Connection;
 using harness::Geometry;
 using harness::kCtrlAlt;
 using harness::manage;
 using harness::Managed;
 using harness::WindowDesc;
-using harness::Wm;
 using harness::XServer;
 
 constexpr int kBorder = 2; // the default frame border
@@ -39,40 +36,17 @@ constexpr Rgb kActive{70, 130, 180};
 constexpr Rgb kFixed{0, 0, 255};
 constexpr Rgb kUnreadable{-1, -1, -1};
 
-// A server with the manager running on it and the test's own connection.
-struct Session {
-    XServer x;
-    Wm wm;
-    Connection c;
-    int th = 0; // title_height: tab height with the default font
-
-    explicit Session(std::vector<std::string> args = {}, XServer server = XServer())
-        : x(std::move(server)), wm(x, std::move(args)), c(ready(x, wm)) {
-        XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
-        if (!f) throw std::runtime_error("font \"fixed\" missing");
-        th = f->ascent + f->descent + 2;
-        XFreeFont(c.dpy(), f);
-        // Start with the pointer on the bare root, away from every window made below.
+// A session with the pointer on the bare root, away from every window made below.
+struct ParkedSession : harness::Session {
+    explicit ParkedSession(std::vector<std::string> args = {}, XServer server = XServer())
+        : Session(std::move(args), std::move(server)) {
+        require_ready();
         park();
     }
-
-    static std::string ready(const XServer &x, Wm &wm) {
-        if (!wm.wait_ready()) throw std::runtime_error("manager not ready: " + wm.err());
-        return x.display();
-    }
-
-    // Moves the pointer onto the root window, bottom right, where no test puts a window.
-    void park() { c.move_pointer(x.width() - 5, x.height() - 5); }
 };
 
 WindowDesc at(int x, int y, unsigned w = 200, unsigned h = 100, const char *name = "w") {
-    WindowDesc desc;
-    desc.x = x;
-    desc.y = y;
-    desc.width = w;
-    desc.height = h;
-    desc.name = name;
-    return desc;
+    return {.x = x, .y = y, .width = w, .height = h, .name = name};
 }
 
 Rgb to_rgb(Display *d, unsigned long p) {
@@ -86,32 +60,32 @@ Rgb to_rgb(Display *d, unsigned long p) {
 }
 
 // The colour of the frame's border (its top-left pixel).
-Rgb frame_colour(Session &s, const Managed &m) {
+Rgb frame_colour(ParkedSession &s, const Managed &m) {
     auto p = s.c.pixel(m.frame, 0, 0);
     return p ? to_rgb(s.c.dpy(), *p) : kUnreadable;
 }
 
 // The colour of the tab's background: its top-right pixel, which the close mark and
 // the name never cover.
-Rgb tab_colour(Session &s, const Managed &m) {
+Rgb tab_colour(ParkedSession &s, const Managed &m) {
     auto g = s.c.try_geometry(m.tab);
     if (!g) return kUnreadable;
     auto p = s.c.pixel(m.tab, static_cast<int>(g->width) - 1, 0);
     return p ? to_rgb(s.c.dpy(), *p) : kUnreadable;
 }
 
-Window active_window(Session &s) {
+Window active_window(ParkedSession &s) {
     auto v = s.c.property_longs(s.c.root(), "_NET_ACTIVE_WINDOW");
     return v && !v->empty() ? static_cast<Window>((*v)[0]) : 0;
 }
 
-long current_desktop_property(Session &s) {
+long current_desktop_property(ParkedSession &s) {
     auto v = s.c.property_longs(s.c.root(), "_NET_CURRENT_DESKTOP");
     return v && !v->empty() ? (*v)[0] : -1;
 }
 
 // What to say when the manager does not answer.
-std::string wm_status(Session &s) {
+std::string wm_status(ParkedSession &s) {
     if (!s.wm.running()) return "the manager exited; its stderr: " + s.wm.err();
     // A second request tells a manager that is stuck from one that left an event
     // unread while it waits for input.
@@ -121,13 +95,13 @@ std::string wm_status(Session &s) {
 }
 
 // Waits until the manager has handled everything sent so far; says why not otherwise.
-::testing::AssertionResult synced(Session &s) {
+::testing::AssertionResult synced(ParkedSession &s) {
     if (s.c.sync_with_wm()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no answer from the manager: " << wm_status(s);
 }
 
 // Control+Alt+key (or the given modifiers), then waits until the manager handled it.
-void chord(Session &s, KeySym key, unsigned mods = kCtrlAlt) {
+void chord(ParkedSession &s, KeySym key, unsigned mods = kCtrlAlt) {
     s.c.key_chord(key, mods);
     EXPECT_TRUE(s.c.sync_with_wm())
         << "no answer after " << XKeysymToString(key) << ": " << wm_status(s);
@@ -135,7 +109,7 @@ void chord(Session &s, KeySym key, unsigned mods = kCtrlAlt) {
 
 // Moves the pointer to the middle of the window and waits until the manager handled
 // the crossing.
-void enter(Session &s, Window w) {
+void enter(ParkedSession &s, Window w) {
     Geometry g = s.c.geometry(w);
     s.c.move_pointer(g.x + static_cast<int>(g.width) / 2, g.y + static_cast<int>(g.height) / 2);
     EXPECT_TRUE(s.c.sync_with_wm()) << "no answer after entering: " << wm_status(s);
@@ -143,26 +117,26 @@ void enter(Session &s, Window w) {
 
 // Puts the pointer at a root position by warping it. On the two-head server XTest
 // motion stays within the first head, so the second head is reached this way.
-void warp_pointer(Session &s, int x, int y) {
+void warp_pointer(ParkedSession &s, int x, int y) {
     XWarpPointer(s.c.dpy(), None, s.c.root(), 0, 0, 0, 0, x, y);
     XSync(s.c.dpy(), False);
 }
 
-bool viewable(Session &s, Window w) {
+bool viewable(ParkedSession &s, Window w) {
     return s.c.map_state(w) == IsViewable;
 }
-bool unmapped(Session &s, Window w) {
+bool unmapped(ParkedSession &s, Window w) {
     return s.c.map_state(w) == IsUnmapped;
 }
 
 // The window as its application sees it after the manager let it go.
-bool released(Session &s, Window w) {
+bool released(ParkedSession &s, Window w) {
     return s.c.parent(w) == s.c.root() && s.c.wm_state(w) == WithdrawnState;
 }
 
 // An application withdrawing a window that is not mapped: the synthetic UnmapNotify
 // the ICCCM asks for.
-void send_withdraw(Session &s, Window w) {
+void send_withdraw(ParkedSession &s, Window w) {
     XEvent ev{};
     ev.xunmap.type = UnmapNotify;
     ev.xunmap.event = s.c.root();
@@ -176,7 +150,7 @@ void send_withdraw(Session &s, Window w) {
 // --- focus and colours
 
 TEST(Focus, EnteringActivatesAndFocusesLeavingToRootChangesNothing) {
-    Session s;
+    ParkedSession s;
     Managed a = manage(s.c, at(100, 100, 200, 100, "A"));
     Managed b = manage(s.c, at(500, 100, 200, 100, "B"));
     ASSERT_TRUE(a.window && b.window && a.tab && b.tab);
@@ -224,7 +198,7 @@ TEST(Focus, EnteringActivatesAndFocusesLeavingToRootChangesNothing) {
 }
 
 TEST(Focus, ChosenColoursAreUsed) {
-    Session s({"-bg", "#00ff00", "-abg", "#ff0000"});
+    ParkedSession s({"-bg", "#00ff00", "-abg", "#ff0000"});
     Managed a = manage(s.c, at(100, 100));
     Managed b = manage(s.c, at(500, 100));
     ASSERT_TRUE(a.window && b.window);
@@ -238,7 +212,7 @@ TEST(Focus, ChosenColoursAreUsed) {
 }
 
 TEST(Focus, HiddenClientEnteredThroughItsTabBecomesActiveWithoutFocus) {
-    Session s;
+    ParkedSession s;
     Managed a = manage(s.c, at(100, 100, 200, 100, "A"));
     Managed b = manage(s.c, at(500, 100, 200, 100, "B"));
     ASSERT_TRUE(a.window && b.window && a.tab && b.tab);
@@ -266,7 +240,7 @@ TEST(Focus, HiddenClientEnteredThroughItsTabBecomesActiveWithoutFocus) {
 }
 
 TEST(Focus, AltTabCyclesFromActiveTowardsOlderAndWrapsIncludingHidden) {
-    Session s;
+    ParkedSession s;
     // Managed in this order, so the list reads C, B, A (newest first).
     Managed a = manage(s.c, at(50, 100, 200, 100, "A"));
     Managed b = manage(s.c, at(350, 100, 200, 100, "B"));
@@ -323,7 +297,7 @@ TEST(Focus, AltTabCyclesFromActiveTowardsOlderAndWrapsIncludingHidden) {
 // --- desktops
 
 TEST(Desktops, SwitchingUnmapsAndMapsWithWmStateAndReleasesNothing) {
-    Session s;
+    ParkedSession s;
     Managed a = manage(s.c, at(50, 100, 200, 100, "A"));  // plain
     Managed b = manage(s.c, at(350, 100, 200, 100, "B")); // tab hidden
     Managed c = manage(s.c, at(650, 100, 200, 100, "C")); // hidden
@@ -407,7 +381,7 @@ TEST(Desktops, SwitchingUnmapsAndMapsWithWmStateAndReleasesNothing) {
 }
 
 TEST(Desktops, WindowOfAnotherDesktopMappingItselfBringsItsDesktop) {
-    Session s;
+    ParkedSession s;
     Managed a = manage(s.c, at(50, 100, 200, 100, "A"));
     Managed f = manage(s.c, at(650, 100, 200, 100, "F"));
     ASSERT_TRUE(a.tab && f.tab);
@@ -460,7 +434,7 @@ TEST(Desktops, WindowOfAnotherDesktopMappingItselfBringsItsDesktop) {
 }
 
 TEST(Desktops, FixedWindowStaysOnEveryDesktopInFixedColourWhileActive) {
-    Session s;
+    ParkedSession s;
     Managed a = manage(s.c, at(50, 100, 200, 100, "A"));
     Managed f = manage(s.c, at(650, 100, 200, 100, "F"));
     ASSERT_TRUE(a.tab && f.tab);
@@ -531,7 +505,7 @@ TEST(Desktops, FixedWindowStaysOnEveryDesktopInFixedColourWhileActive) {
 // --- maximizing
 
 TEST(Maximize, VerticalHorizontalBothAndRestore) {
-    Session s;
+    ParkedSession s;
     const int W = s.x.width(), H = s.x.height(), th = s.th, b = kBorder;
     Managed a = manage(s.c, at(100, 200, 300, 150, "A"));
     ASSERT_TRUE(a.tab);
@@ -642,7 +616,7 @@ TEST(Maximize, VerticalHorizontalBothAndRestore) {
 }
 
 TEST(Maximize, OnTheHeadUnderThePointer) {
-    Session s({}, XServer::two_heads(800, 600, 640, 480));
+    ParkedSession s({}, XServer::two_heads(800, 600, 640, 480));
     const int th = s.th, b = kBorder;
     ASSERT_EQ(s.x.width(), 1440);
     Managed a = manage(s.c, at(100, 100, 200, 100, "A"));
@@ -683,7 +657,7 @@ TEST(Maximize, OnTheHeadUnderThePointer) {
 // --- snapping on keyboard moves
 
 TEST(Snap, KeyboardMovesEndTouchingNeighboursAndHeadEdges) {
-    Session s({"-snap", "10"});
+    ParkedSession s({"-snap", "10"});
     const int th = s.th, b = kBorder;
     // B with N to its right: frames 20 pixels apart.
     Managed bw = manage(s.c, at(200, 300, 200, 100, "B"));

@@ -32,7 +32,6 @@ using harness::Geometry;
 using harness::kCtrlAlt;
 using harness::Managed;
 using harness::WindowDesc;
-using harness::Wm;
 using harness::XServer;
 
 // Records the pointer requests of one client of the server (the manager): grabbing and
@@ -129,38 +128,29 @@ bool exists(const std::string &path) {
 }
 
 WindowDesc at(int x, int y, unsigned w = 200, unsigned h = 100) {
-    WindowDesc s;
-    s.x = x;
-    s.y = y;
-    s.width = w;
-    s.height = h;
-    return s;
+    return {.x = x, .y = y, .width = w, .height = h};
 }
 
 class Input : public ::testing::Test {
   protected:
-    void start(std::vector<std::string> args = {}, std::unique_ptr<XServer> server = nullptr) {
-        x_ = server ? std::move(server) : std::make_unique<XServer>();
-        wm_ = std::make_unique<Wm>(*x_, args);
-        if (!wm_->wait_ready()) throw std::runtime_error("manager not ready: " + wm_->err());
-        c_ = std::make_unique<Connection>(*x_);
-        XFontStruct *f = XLoadQueryFont(c_->dpy(), "fixed");
-        if (!f) throw std::runtime_error("no font fixed");
-        th_ = f->ascent + f->descent + 2;
-        XFreeFont(c_->dpy(), f);
+    void start(std::vector<std::string> args = {}, XServer server = XServer()) {
+        s_ = std::make_unique<harness::Session>(std::move(args), std::move(server));
+        s_->require_ready();
+        th_ = s_->th;
     }
 
-    Connection &c() { return *c_; }
-    Display *dpy() { return c_->dpy(); }
-    Window root() { return c_->root(); }
-    int W() { return x_->width(); }
-    int H() { return x_->height(); }
+    Connection &c() { return s_->c; }
+    harness::Wm &wm() { return s_->wm; }
+    Display *dpy() { return c().dpy(); }
+    Window root() { return c().root(); }
+    int W() { return s_->x.width(); }
+    int H() { return s_->x.height(); }
 
     // Maps a window, waits until it is framed, and finds its frame and tab.
     Managed manage(const WindowDesc &desc) {
         Managed m = harness::manage(c(), desc);
         if (!m.tab) throw std::runtime_error("window not managed");
-        if (!requests_) requests_ = std::make_unique<PointerRequests>(x_->display(), m.frame);
+        if (!requests_) requests_ = std::make_unique<PointerRequests>(s_->x.display(), m.frame);
         return m;
     }
 
@@ -308,10 +298,9 @@ class Input : public ::testing::Test {
         return true;
     }
 
-    // Destroyed in the reverse order: recorder and connection first, the server last.
-    std::unique_ptr<XServer> x_;
-    std::unique_ptr<Wm> wm_;
-    std::unique_ptr<Connection> c_;
+    // Destroyed in the reverse order: the recorder first, then the connection, the
+    // manager and the server.
+    std::unique_ptr<harness::Session> s_;
     std::unique_ptr<PointerRequests> requests_;
     int th_ = 0;
     const int b_ = 2; // the default border width
@@ -452,7 +441,7 @@ TEST_F(Input, CornerKeysOnOneHead) {
 
 TEST_F(Input, CornerKeysUseTheHeadUnderThePointer) {
     // Head 0: 640x480 at (0, 0); head 1: 800x600 at (640, 0).
-    start({}, std::make_unique<XServer>(XServer::two_heads(640, 480, 800, 600)));
+    start({}, XServer::two_heads(640, 480, 800, 600));
     Managed a = manage(at(100, 100));
     ASSERT_NO_FATAL_FAILURE(activate(a.window));
     // The window lies on head 0; the pointer goes to head 1 (over the bare root).
@@ -691,7 +680,7 @@ TEST_F(Input, CommandKeysRunWithoutActiveClient) {
     EXPECT_TRUE(c().wait_until([&] { return exists(two); }));
     ASSERT_NO_FATAL_FAILURE(chord(XK_e));
     EXPECT_TRUE(c().wait_until([&] { return exists(three); }));
-    EXPECT_TRUE(wm_->running());
+    EXPECT_TRUE(wm().running());
 }
 
 TEST_F(Input, CapsLockAndNumLockDoNotChangeTheChords) {
@@ -1069,7 +1058,7 @@ TEST_F(Input, ClientDestroyedDuringADragEndsTheDrag) {
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_TRUE(c().wait_until([&] { return !c().try_geometry(a.frame); }));
     EXPECT_FALSE(c().try_geometry(a.tab));
-    EXPECT_TRUE(wm_->running());
+    EXPECT_TRUE(wm().running());
 
     // A solid resize, likewise.
     Managed b = manage(at(400, 300));
@@ -1098,7 +1087,7 @@ TEST_F(Input, ClientDestroyedDuringADragEndsTheDrag) {
     EXPECT_TRUE(c().wait_until([&] { return !c().try_geometry(d.tab); }));
 
     // The manager carries on.
-    EXPECT_TRUE(wm_->running());
+    EXPECT_TRUE(wm().running());
     Managed e = manage(at(200, 200));
     EXPECT_TRUE(c().is_framed(e.window));
 }
@@ -1111,8 +1100,8 @@ TEST_F(Input, ShutdownSignalDuringADragEndsTheManager) {
     Offset o = begin_move(a.window, g.x - 1, g.y + 50);
     EXPECT_EQ(drag_to(a.window, o, g.x + 20, g.y + 10), std::make_pair(g.x + 20, g.y + 10));
     // The button stays down.
-    wm_->signal(SIGTERM);
-    EXPECT_EQ(wm_->wait_exit(), 0);
+    wm().signal(SIGTERM);
+    EXPECT_EQ(wm().wait_exit(), 0);
     EXPECT_EQ(c().parent(a.window), root());
     EXPECT_FALSE(c().try_geometry(a.frame));
     EXPECT_TRUE(can_grab_pointer());

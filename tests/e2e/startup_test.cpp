@@ -220,13 +220,9 @@ TEST(Resources, ColoursFromResourcesAndOptions) {
 
 // --- shutdown by signal
 
-class Shutdown : public testing::TestWithParam<int> {};
+class Shutdown : public harness::SessionTest, public testing::WithParamInterface<int> {};
 
 TEST_P(Shutdown, EndsWithStatusZeroWindowsBackOnRootAndFocusToPointerRoot) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
     Window w = c.create_managed({.x = 300, .y = 200});
     ASSERT_TRUE(w);
     const Window frame = c.parent(w);

@@ -175,8 +175,9 @@ bool Connection::sync_with_wm(Deadline deadline) {
         sync_window_ = XCreateWindow(dpy_, root_, -100, -100, 1, 1, 0, CopyFromParent, InputOutput,
                                      CopyFromParent, CWEventMask, &a);
     }
-    // A different width each time, so every round trip is a real change.
-    sync_width_ = sync_width_ == 1 ? 2 : 1;
+    // A different width each time, so every round trip is a real change, and one that an
+    // answer to an earlier round trip still on its way does not match.
+    sync_width_ = sync_width_ % 64 + 1;
     sync_seen_ = false;
     XResizeWindow(dpy_, sync_window_, sync_width_, 1);
     XFlush(dpy_);

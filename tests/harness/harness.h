@@ -21,6 +21,14 @@
 //     c.map(w);
 //     ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w); }));
 //     EXPECT_EQ(c.geometry(c.parent(w)).width, 206u);
+//
+// The first four lines in one, and a window with its frame and tab:
+//
+//     harness::Session s({"-bw", "3"});         // s.x, s.wm, s.c
+//     ASSERT_TRUE(s.ready);                     // or s.require_ready(), which throws
+//     harness::Managed m = harness::manage(s.c, {.x = 100, .y = 100});
+//
+// or, for every test of a suite with the default settings, the fixture SessionTest.
 #pragma once
 
 // GoogleTest first: the X headers define macros (None, Bool, Status) that clash with it.
@@ -189,12 +197,8 @@ class Wm : public Process {
     Wm(const XServer &server, std::vector<std::string> args = {}, Options options = {});
     Wm(std::vector<std::string> args, Options options);
 
-    // Waits until the manager runs its event loop: first until the root window's
-    // all_event_masks contains SubstructureRedirectMask (the manager holds the root),
-    // then until it answers a configure round trip (see Connection::sync_with_wm), which
-    // it can only do after it has adopted the existing windows. False when the process
-    // exited or the deadline passed. Needs the server the manager was started with.
-    // (While another manager holds the root, this tells nothing about this one.)
+    // wait_ready (below) on a connection of its own. Needs the server the manager was
+    // started with.
     bool wait_ready(Deadline deadline = within());
 
   private:
@@ -389,6 +393,15 @@ class Connection {
 // True while some client (the manager) redirects the root window's substructure.
 bool manager_holds_root(Connection &c);
 
+// Waits until `manager`, a process started on the server of `c`, runs its event loop:
+// first until the root window's all_event_masks contains SubstructureRedirectMask (some
+// manager holds the root), then until it answers a round trip (sync_with_wm), which it
+// can only do after it has adopted the existing windows. The round trip is asked again
+// every 100 ms, for managers that hold the root before their event loop runs and drop
+// what comes meanwhile. False when the process exited or the deadline passed. (While
+// another manager holds the root, this tells nothing about this one.)
+bool wait_ready(Connection &c, Process &manager, Deadline deadline = within());
+
 // ---------------------------------------------------------------------------
 // The manager as the tests know it: its chords, its font and the windows it makes
 
@@ -418,5 +431,35 @@ Managed managed(Connection &c, Window w);
 // Creates and maps a window, waits until the manager has framed and shown it
 // (create_managed) and finds its frame and tab.
 Managed manage(Connection &c, const WindowDesc &desc = {}, Deadline deadline = within());
+
+// ---------------------------------------------------------------------------
+// Server, manager and connection together
+
+// A private server, the manager on it and the test's own connection, opened once the
+// manager runs its event loop (or has failed to get there: see `ready`). Members are
+// destroyed in the reverse order: the connection first, the server last.
+struct Session {
+    explicit Session(std::vector<std::string> args = {}, XServer server = XServer());
+
+    XServer x;
+    Wm wm;
+    const bool ready; // wm.wait_ready()
+    Connection c;
+    const int th; // title_height(c): the height of a tab
+
+    // Throws std::runtime_error, with the manager's stderr, unless it is ready: for a
+    // session made in a test body, where a setup failure is an exception.
+    void require_ready() const;
+    // Moves the pointer onto the root window, bottom right, where no test puts a window.
+    void park();
+};
+
+// A Session with the manager's default settings as a GoogleTest fixture: the test body
+// sees x, wm, c and th; SetUp asserts that the manager is ready. Each suite that uses it
+// keeps its name: `using Closing = harness::SessionTest;`.
+class SessionTest : public testing::Test, public Session {
+  protected:
+    void SetUp() override { ASSERT_TRUE(ready); }
+};
 
 } // namespace harness

@@ -1,5 +1,8 @@
-// The manager as the tests know it: its font and the windows it makes.
+// The manager's windows as the tests find them, and the session of a server, the manager
+// and the test's connection.
 #include "harness.h"
+
+#include <stdexcept>
 
 namespace harness {
 
@@ -59,6 +62,18 @@ Managed managed(Connection &c, Window w) {
 
 Managed manage(Connection &c, const WindowDesc &desc, Deadline deadline) {
     return managed(c, c.create_managed(desc, deadline));
+}
+
+Session::Session(std::vector<std::string> args, XServer server)
+    : x(std::move(server)), wm(x, std::move(args)), ready(wm.wait_ready()), c(x),
+      th(title_height(c)) {}
+
+void Session::require_ready() const {
+    if (!ready) throw std::runtime_error("manager not ready: " + wm.err());
+}
+
+void Session::park() {
+    c.move_pointer(x.width() - 5, x.height() - 5);
 }
 
 } // namespace harness
