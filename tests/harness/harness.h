@@ -164,6 +164,9 @@ class XServer {
     // the X library reads it once, at connection time.
     // Example: x.set_resources("tavrel.borderWidth: 5\n");
     void set_resources(const std::string &text) const;
+    // The process of that display's server (Xephyr on two heads): its pid, whether it
+    // runs, what it has written.
+    Process &process() const { return *server_; }
 
   private:
     struct Unstarted {};
@@ -191,10 +194,12 @@ std::string unused_display();
 
 // The real manager binary, with the given arguments. The constructor taking a server
 // sets DISPLAY to it; the other one leaves the environment to `options` (for
-// instance to remove DISPLAY, or to start a manager that exits at once).
+// instance to remove DISPLAY, or to start a manager that exits at once). `program` is
+// the manager under test unless given (the benchmark measures other managers too).
 class Wm : public Process {
   public:
-    Wm(const XServer &server, std::vector<std::string> args = {}, Options options = {});
+    Wm(const XServer &server, std::vector<std::string> args = {}, Options options = {},
+       std::string program = tavrel_binary());
     Wm(std::vector<std::string> args, Options options);
 
     // wait_ready (below) on a connection of its own. Needs the server the manager was

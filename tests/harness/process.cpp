@@ -219,18 +219,19 @@ Process::Options with_display(const std::string &display, Process::Options optio
     return options;
 }
 
-std::vector<std::string> wm_argv(std::vector<std::string> args) {
-    args.insert(args.begin(), tavrel_binary());
+std::vector<std::string> wm_argv(std::string program, std::vector<std::string> args) {
+    args.insert(args.begin(), std::move(program));
     return args;
 }
 } // namespace
 
-Wm::Wm(const XServer &server, std::vector<std::string> args, Options options)
-    : Process(wm_argv(std::move(args)), with_display(server.display(), std::move(options))),
+Wm::Wm(const XServer &server, std::vector<std::string> args, Options options, std::string program)
+    : Process(wm_argv(std::move(program), std::move(args)),
+              with_display(server.display(), std::move(options))),
       display_(server.display()) {}
 
 Wm::Wm(std::vector<std::string> args, Options options)
-    : Process(wm_argv(std::move(args)), std::move(options)) {}
+    : Process(wm_argv(tavrel_binary(), std::move(args)), std::move(options)) {}
 
 bool Wm::wait_ready(Deadline deadline) {
     if (display_.empty()) throw std::logic_error("Wm::wait_ready needs the manager's server");
