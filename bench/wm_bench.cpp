@@ -25,17 +25,18 @@
 // A manager that does not reparent its windows counts a window as framed when its
 // WM_STATE is NormalState, and as released when the barrier has returned.
 
+// The test harness runs the servers and managers; it includes GoogleTest before the X
+// headers.
+#include "harness.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -156,7 +157,7 @@ struct Failure : std::runtime_error {
 };
 
 // ---------------------------------------------------------------------------
-// Clocks, processes, /proc
+// Clocks, /proc
 
 int64_t now_ns() {
     timespec ts;
@@ -196,14 +197,6 @@ long rss_kib(pid_t pid) {
     return -1;
 }
 
-std::vector<pid_t> g_children;
-
-void kill_children_and_exit(int sig) {
-    for (pid_t p : g_children)
-        if (p > 0) kill(p, SIGTERM);
-    _exit(128 + sig);
-}
-
 // A manager that grabs the server while it waits for input would block the XTest
 // requests that feed it, and with them every call here that waits for a reply. The
 // watchdog kills the manager when a step overruns its time, which ends the grab; the step
@@ -228,85 +221,6 @@ struct Watchdog {
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 };
-
-pid_t spawn(const std::vector<std::string> &args, const char *display, int keep_fd, bool quiet) {
-    pid_t pid = fork();
-    if (pid < 0) throw Failure("fork failed");
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        setpgid(0, 0);
-        if (display) setenv("DISPLAY", display, 1);
-        if (quiet) {
-            int null = open("/dev/null", O_RDWR);
-            if (null >= 0) {
-                dup2(null, 0);
-                dup2(null, 1);
-                dup2(null, 2);
-                if (null > 2) close(null);
-            }
-        }
-        for (int fd = 3; fd < 1024; ++fd)
-            if (fd != keep_fd) close(fd);
-        std::vector<char *> argv;
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        std::fprintf(stderr, "wm_bench: cannot run %s: %s\n", argv[0], std::strerror(errno));
-        _exit(127);
-    }
-    g_children.push_back(pid);
-    return pid;
-}
-
-// Whether the child has exited; reaps it and fills *status when it has.
-bool exited(pid_t pid, int *status) {
-    return waitpid(pid, status, WNOHANG) == pid;
-}
-
-void stop_child(pid_t pid) {
-    if (pid <= 0) return;
-    int status;
-    if (!exited(pid, &status)) {
-        kill(pid, SIGTERM);
-        int64_t deadline = now_ns() + 3000000000LL;
-        bool gone = false;
-        while (!(gone = exited(pid, &status)) && now_ns() < deadline) {
-            timespec ts{0, 2000000};
-            nanosleep(&ts, nullptr);
-        }
-        if (!gone) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-    }
-    g_children.erase(std::remove(g_children.begin(), g_children.end(), pid), g_children.end());
-}
-
-// Starts Xvfb on a free display and returns its name (":N").
-std::string start_xvfb(const Options &o, pid_t *pid) {
-    int fds[2];
-    if (pipe(fds) != 0) throw Failure("pipe failed");
-    std::string screen = std::to_string(o.screen_w) + "x" + std::to_string(o.screen_h) + "x24";
-    *pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
-                  "tcp", "-noreset"},
-                 nullptr, fds[1], !o.verbose);
-    close(fds[1]);
-    std::string number;
-    int64_t deadline = now_ns() + 20000000000LL;
-    for (;;) {
-        pollfd p{fds[0], POLLIN, 0};
-        int left = int((deadline - now_ns()) / 1000000);
-        if (left <= 0 || poll(&p, 1, left) <= 0) break;
-        char c;
-        ssize_t n = read(fds[0], &c, 1);
-        if (n <= 0 || c == '\n') break;
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) throw Failure("Xvfb did not report a display");
-    return ":" + number;
-}
 
 // ---------------------------------------------------------------------------
 // Statistics
@@ -384,6 +298,9 @@ class Session {
     std::vector<std::string> command_;
     Results *res_;
 
+    std::unique_ptr<harness::XServer> server_;
+    std::unique_ptr<harness::Connection> conn_;
+    std::unique_ptr<harness::Wm> manager_;
     pid_t xvfb_ = -1, wm_ = -1;
     std::string display_name_;
     Display *dpy_ = nullptr;
@@ -416,27 +333,33 @@ class Session {
 };
 
 void Session::teardown() {
-    if (wm_ > 0) stop_child(wm_);
+    std::string output; // what the manager and the server wrote, for -v
+    if (manager_) {
+        manager_->stop(std::chrono::seconds(3));
+        output += manager_->out() + manager_->err();
+    }
+    manager_.reset();
     wm_ = -1;
-    if (dpy_) XCloseDisplay(dpy_);
+    conn_.reset();
     dpy_ = nullptr;
-    if (xvfb_ > 0) stop_child(xvfb_);
+    if (server_) {
+        server_->process().stop(std::chrono::seconds(3));
+        output += server_->process().out() + server_->process().err();
+    }
+    server_.reset();
     xvfb_ = -1;
-}
-
-int ignore_x_errors(Display *, XErrorEvent *) {
-    return 0;
+    if (opt_.verbose) std::fputs(output.c_str(), stderr);
 }
 
 void Session::open_display() {
-    display_name_ = start_xvfb(opt_, &xvfb_);
-    dpy_ = XOpenDisplay(display_name_.c_str());
-    if (!dpy_) throw Failure("cannot open display " + display_name_);
-    XSetErrorHandler(ignore_x_errors);
+    server_ = std::make_unique<harness::XServer>(opt_.screen_w, opt_.screen_h);
+    xvfb_ = server_->process().pid();
+    display_name_ = server_->display();
+    // X errors on this connection are recorded there and otherwise ignored.
+    conn_ = std::make_unique<harness::Connection>(*server_);
+    dpy_ = conn_->dpy();
     root_ = DefaultRootWindow(dpy_);
     wm_state_atom_ = XInternAtom(dpy_, "WM_STATE", False);
-    int ev, er, maj, min;
-    if (!XTestQueryExtension(dpy_, &ev, &er, &maj, &min)) throw Failure("no XTEST extension");
     // The barrier window: top-level, never mapped, so its configure requests go to the
     // manager, which passes them on unchanged.
     XSetWindowAttributes a{};
@@ -447,38 +370,23 @@ void Session::open_display() {
 }
 
 void Session::check_manager_alive() {
-    int status;
-    if (wm_ > 0 && exited(wm_, &status)) {
-        g_children.erase(std::remove(g_children.begin(), g_children.end(), wm_), g_children.end());
-        wm_ = -1;
-        if (g_watch_fired) throw Failure("the manager stopped answering (killed by the watchdog)");
-        throw Failure("the manager exited (status " + std::to_string(status) + ")");
-    }
+    if (!manager_ || manager_->running()) return;
+    const int status = manager_->wait_exit(harness::Clock::now());
+    if (g_watch_fired) throw Failure("the manager stopped answering (killed by the watchdog)");
+    throw Failure("the manager exited (status " + std::to_string(status) + ")");
 }
 
 void Session::wait_for_manager() {
-    wm_ = spawn(command_, display_name_.c_str(), -1, !opt_.verbose);
-    int64_t deadline = now_ns() + 20000000000LL;
-    for (;;) {
-        XWindowAttributes wa;
-        XGetWindowAttributes(dpy_, root_, &wa);
-        if (wa.all_event_masks & SubstructureRedirectMask) break;
+    manager_ = std::make_unique<harness::Wm>(
+        *server_, std::vector<std::string>(command_.begin() + 1, command_.end()),
+        harness::Process::Options{}, command_[0]);
+    wm_ = manager_->pid();
+    // Until the manager holds the root and answers a configure request, asked again until
+    // it does: some managers take the root window early and drop what arrives before their
+    // event loop runs.
+    if (!manager_->wait_ready(harness::within(std::chrono::seconds(20)))) {
         check_manager_alive();
-        if (now_ns() > deadline) throw Failure("the manager did not take the root window");
-        timespec ts{0, 1000000};
-        nanosleep(&ts, nullptr); // polling interval: no event announces a redirect
-    }
-    // Some managers take the root window early and drop what arrives before their event
-    // loop runs: the manager is ready once it answers a configure request, repeated until
-    // it does.
-    for (;;) {
-        send_barrier();
-        XEvent ev;
-        auto slice = now_ns() + 100000000LL;
-        while (!barrier_done_ && next_event(&ev, slice))
-            handle(ev);
-        if (barrier_done_) break;
-        if (now_ns() > deadline) throw Failure("the manager did not answer a configure request");
+        throw Failure("the manager did not take the root window and answer a configure request");
     }
 }
 
@@ -1246,11 +1154,8 @@ void report(const Options &o, const std::vector<std::string> &labels,
 int main(int argc, char **argv) {
     Options opt = parse_options(argc, argv);
     g_verbose = true; // progress lines go to standard error; -v adds the servers' output
-    struct sigaction sa {};
-    sa.sa_handler = kill_children_and_exit;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    // Interrupted, this process ends at once; its servers and managers get SIGTERM then, as
+    // the harness's processes do when their parent dies.
     struct sigaction alarm_action {};
     alarm_action.sa_handler = on_alarm;
     alarm_action.sa_flags = SA_RESTART;

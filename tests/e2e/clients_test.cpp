@@ -22,81 +22,22 @@ namespace {
 
 using harness::App;
 using harness::Connection;
+using harness::find_tab;
 using harness::Geometry;
-using harness::WindowSpec;
+using harness::kCtrlAlt;
+using harness::manage;
+using harness::Managed;
+using harness::text_width;
+using harness::title_height;
+using harness::WindowDesc;
 using harness::Wm;
 using harness::XServer;
-
-constexpr unsigned kChord = ControlMask | Mod1Mask;
-
-// --- the manager's font, as the tests measure it
-
-XFontStruct *fixed_font(Connection &c) {
-    XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
-    if (!f) ADD_FAILURE() << "font \"fixed\" not available";
-    return f;
-}
-
-int title_height(Connection &c) {
-    XFontStruct *f = fixed_font(c);
-    if (!f) return 0;
-    int h = f->ascent + f->descent + 2;
-    XFreeFont(c.dpy(), f);
-    return h;
-}
-
-int text_width(Connection &c, const std::string &text) {
-    XFontStruct *f = fixed_font(c);
-    if (!f) return 0;
-    int w = XTextWidth(f, text.c_str(), static_cast<int>(text.size()));
-    XFreeFont(c.dpy(), f);
-    return w;
-}
 
 // --- finding the manager's windows
 
 bool is_override_redirect(Connection &c, Window w) {
     XWindowAttributes a;
     return XGetWindowAttributes(c.dpy(), w, &a) && a.override_redirect;
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at the frame's left edge
-// (the tab has not been slid). Mapped or not. 0 when there is none.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    Window found = 0;
-    for (Window w : c.children(c.root())) {
-        if (w == frame) continue;
-        XWindowAttributes a;
-        if (!XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            a.c_class != InputOutput || !c.children(w).empty())
-            continue;
-        if (a.x != fg->x || a.y + a.height != fg->y) continue;
-        if (found) {
-            ADD_FAILURE() << "two tab candidates on frame 0x" << std::hex << frame;
-            return 0;
-        }
-        found = w;
-    }
-    return found;
-}
-
-struct Managed {
-    Window window = 0, frame = 0, tab = 0;
-};
-
-// Creates and maps a window, waits until it is framed and shown, and finds its frame
-// and tab.
-Managed manage(Connection &c, const WindowSpec &desc) {
-    Managed m;
-    m.window = c.create_managed(desc);
-    if (!m.window) return m;
-    m.frame = c.parent(m.window);
-    m.tab = find_tab(c, m.frame);
-    if (!m.tab) ADD_FAILURE() << "no tab found for window 0x" << std::hex << m.window;
-    return m;
 }
 
 bool exists(Connection &c, Window w) {
@@ -331,7 +272,7 @@ TEST(Managing, PositionHintsAndGravity) {
 
     struct Case {
         const char *what;
-        WindowSpec desc;
+        WindowDesc desc;
         Geometry window, frame;
     };
     const std::vector<Case> cases = {
@@ -786,17 +727,15 @@ INSTANTIATE_TEST_SUITE_P(Releasing, ReleaseBorder,
                              return i.param == Release::withdrawal ? "Withdrawal" : "Shutdown";
                          });
 
-TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using Closing = harness::SessionTest;
+
+TEST_F(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     Window w = c.create_managed({.protocols = {"WM_SAVE_YOURSELF", "WM_DELETE_WINDOW"}});
     ASSERT_NE(w, 0u);
     activate(c, w);
     ASSERT_TRUE(c.sync_with_wm());
     c.clear_events();
-    c.key_chord(XK_q, kChord);
+    c.key_chord(XK_q, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
 
     std::vector<XClientMessageEvent> messages;
@@ -817,11 +756,7 @@ TEST(Closing, DeleteWindowProtocolGetsExactlyOneMessage) {
     EXPECT_EQ(c.map_state(w), IsViewable);
 }
 
-TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
     const std::vector<std::vector<std::string>> protocol_lists = {{}, {"WM_SAVE_YOURSELF"}};
     for (const auto &protocols : protocol_lists) {
         SCOPED_TRACE(protocols.empty() ? "no WM_PROTOCOLS" : "WM_PROTOCOLS without delete");
@@ -831,7 +766,7 @@ TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
         ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
         const Window frame = c.parent(w);
         activate(c, w);
-        c.key_chord(XK_q, kChord);
+        c.key_chord(XK_q, kCtrlAlt);
         EXPECT_TRUE(c.wait_until([&] { return owner.closed_by_server(); }))
             << "the owning connection was not closed";
         EXPECT_TRUE(c.wait_until([&] { return !exists(c, w) && !exists(c, frame); }));
@@ -842,11 +777,9 @@ TEST(Closing, WindowWithoutDeleteProtocolHasItsApplicationKilled) {
 // ---------------------------------------------------------------------------
 // Hiding, restoring and tab toggling
 
-TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using Hiding = harness::SessionTest;
+
+TEST_F(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     Managed m = manage(c, {.width = 300, .height = 200});
     ASSERT_NE(m.tab, 0u);
     activate(c, m.window);
@@ -858,7 +791,7 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     const std::vector<int> tabless = {IsViewable, IsViewable, IsUnmapped};
 
     // Hide: frame and window go, the tab stays.
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == hidden; }));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(state(), hidden);
@@ -866,26 +799,26 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     EXPECT_EQ(c.wm_state(m.window), IconicState);
 
     // Restore: back, in NormalState, with the focus.
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == shown; }));
     EXPECT_EQ(c.wm_state(m.window), NormalState);
     EXPECT_TRUE(c.wait_until([&] { return c.focus() == m.window; }));
 
     // Hide the tab, and show it again.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(state(), tabless);
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == shown; }));
 
     // Hiding a window whose tab is hidden shows the tab first.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == hidden; }));
     // Hiding the tab of a hidden window restores the window.
-    c.key_chord(XK_t, kChord);
+    c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return state() == tabless; }));
     EXPECT_EQ(c.wm_state(m.window), NormalState);
     ASSERT_TRUE(c.sync_with_wm());
@@ -899,11 +832,7 @@ TEST(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     EXPECT_EQ(c.wm_state(m.window), WithdrawnState);
 }
 
-TEST(Hiding, HideAndRestoreInOneBurstKeepTheClient) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+TEST_F(Hiding, HideAndRestoreInOneBurstKeepTheClient) {
     Managed m = manage(c, {.width = 300, .height = 200});
     activate(c, m.window);
 
@@ -986,7 +915,7 @@ TEST(Shutdown, SigtermWithHiddenWindowLosesNothing) {
         ASSERT_NE(ms.back().tab, 0u);
     }
     activate(c, ms[1].window);
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(ms[1].frame) == IsUnmapped; }));
     ASSERT_TRUE(c.sync_with_wm());
 

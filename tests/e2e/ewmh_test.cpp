@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,14 +18,15 @@
 namespace {
 
 using harness::App;
-using harness::Connection;
 using harness::Geometry;
+using harness::kCtrlAlt;
+using harness::manage;
+using harness::Managed;
+using harness::managed;
 using harness::Process;
-using harness::WindowSpec;
-using harness::Wm;
+using harness::WindowDesc;
 using harness::XServer;
 
-constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 constexpr int kBorder = 2; // the default frame border
 
 // What the manager lists in _NET_SUPPORTED: exactly the hints it implements.
@@ -51,33 +51,14 @@ const std::set<std::string> kSupported = {
     "_NET_WM_WINDOW_TYPE_DOCK",
 };
 
-// A server with the manager running on it and the test's own connection.
-struct Session {
-    XServer x;
-    Wm wm;
-    Connection c;
-    XFontStruct *font = nullptr;
-    int th = 0; // title_height: tab height with the default font
-
-    explicit Session(XServer server = XServer()) : x(std::move(server)), wm(x), c(ready(x, wm)) {
-        font = XLoadQueryFont(c.dpy(), "fixed");
-        if (!font) throw std::runtime_error("font \"fixed\" missing");
-        th = font->ascent + font->descent + 2;
+// A session with the pointer parked on the bare root, and what the hints tests read and send.
+struct EwmhSession : harness::Session {
+    explicit EwmhSession(XServer server = XServer()) : Session({}, std::move(server)) {
+        require_ready();
         park();
     }
-    ~Session() { XFreeFont(c.dpy(), font); }
 
-    static std::string ready(const XServer &x, Wm &wm) {
-        if (!wm.wait_ready()) throw std::runtime_error("manager not ready: " + wm.err());
-        return x.display();
-    }
-
-    // The pointer on the bare root, bottom right, where no test puts a window.
-    void park() { c.move_pointer(x.width() - 5, x.height() - 5); }
-
-    int text_width(const std::string &s) const {
-        return XTextWidth(font, s.data(), static_cast<int>(s.size()));
-    }
+    int text_width(const std::string &s) { return harness::text_width(c, s); }
 
     // Runs a tool on the server to its end; its exit status and standard output.
     std::pair<int, std::string> run(std::vector<std::string> argv) {
@@ -140,47 +121,11 @@ struct Session {
     }
 };
 
-// A managed window and the two windows the manager made for it.
-struct Managed {
-    Window win = 0, frame = 0, tab = 0;
-};
-
-// The tab of a frame: the override-redirect child of the root on the frame's top edge.
-Window find_tab(Session &s, Window frame) {
-    Geometry f = s.c.geometry(frame);
-    for (Window w : s.c.children(s.c.root())) {
-        XWindowAttributes a;
-        if (w == frame || !XGetWindowAttributes(s.c.dpy(), w, &a) || !a.override_redirect) continue;
-        if (a.x == f.x && a.y == f.y - s.th && a.height == s.th) return w;
-    }
-    return 0;
+WindowDesc at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
+    return {.x = x, .y = y, .width = w, .height = h, .name = name};
 }
 
-Managed describe(Session &s, Window w) {
-    Managed m;
-    m.win = w;
-    if (!w) return m;
-    m.frame = s.c.parent(w);
-    m.tab = find_tab(s, m.frame);
-    EXPECT_NE(m.tab, 0u) << "no tab found for the frame at " << s.c.geometry(m.frame);
-    return m;
-}
-
-Managed manage(Session &s, WindowSpec desc) {
-    return describe(s, s.c.create_managed(desc));
-}
-
-WindowSpec at(int x, int y, const char *name, unsigned w = 200, unsigned h = 100) {
-    WindowSpec desc;
-    desc.x = x;
-    desc.y = y;
-    desc.width = w;
-    desc.height = h;
-    desc.name = name;
-    return desc;
-}
-
-bool viewable(Session &s, Window w) {
+bool viewable(EwmhSession &s, Window w) {
     return s.c.map_state(w) == IsViewable;
 }
 
@@ -208,7 +153,7 @@ long listed_desktop(const std::string &listing, Window w, std::string *title = n
 // --- identification, lists and the supported set
 
 TEST(Ewmh, ToolsIdentifyTheManagerAndListItsWindowsWithTheirDesktops) {
-    Session s;
+    EwmhSession s;
     auto [rc, out] = s.run({"wmctrl", "-m"});
     ASSERT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("Name: tavrel\n"), std::string::npos) << out;
@@ -225,94 +170,95 @@ TEST(Ewmh, ToolsIdentifyTheManagerAndListItsWindowsWithTheirDesktops) {
     EXPECT_EQ(names, std::multiset<std::string>(kSupported.begin(), kSupported.end()));
 
     EXPECT_TRUE(s.client_list().empty());
-    Managed a = manage(s, at(100, 100, "alpha"));
-    Managed b = manage(s, at(400, 100, "bravo"));
-    ASSERT_TRUE(a.win && b.win);
+    Managed a = manage(s.c, at(100, 100, "alpha"));
+    Managed b = manage(s.c, at(400, 100, "bravo"));
+    ASSERT_TRUE(a.window && b.window);
     // Client windows, not frames.
     auto clients = s.client_list();
-    EXPECT_EQ(std::set<Window>(clients.begin(), clients.end()), (std::set<Window>{a.win, b.win}));
+    EXPECT_EQ(std::set<Window>(clients.begin(), clients.end()),
+              (std::set<Window>{a.window, b.window}));
     auto stacking = s.c.property_longs(s.c.root(), "_NET_CLIENT_LIST_STACKING");
     ASSERT_TRUE(stacking);
     EXPECT_EQ(std::set<long>(stacking->begin(), stacking->end()),
-              (std::set<long>{static_cast<long>(a.win), static_cast<long>(b.win)}));
+              (std::set<long>{static_cast<long>(a.window), static_cast<long>(b.window)}));
 
     // bravo made fixed with Control+Alt+f.
-    ASSERT_TRUE(s.enter(b.win));
+    ASSERT_TRUE(s.enter(b.window));
     s.c.key_chord(XK_f, kCtrlAlt);
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_EQ(s.desktop_of(b.win), 0xFFFFFFFFLL);
-    EXPECT_EQ(s.desktop_of(a.win), 0);
+    EXPECT_EQ(s.desktop_of(b.window), 0xFFFFFFFFLL);
+    EXPECT_EQ(s.desktop_of(a.window), 0);
 
     std::tie(rc, out) = s.run({"wmctrl", "-l"});
     ASSERT_EQ(rc, 0) << out;
     std::string title;
-    EXPECT_EQ(listed_desktop(out, a.win, &title), 0) << out;
+    EXPECT_EQ(listed_desktop(out, a.window, &title), 0) << out;
     EXPECT_EQ(title, "alpha");
-    EXPECT_EQ(listed_desktop(out, b.win, &title), -1) << out;
+    EXPECT_EQ(listed_desktop(out, b.window, &title), -1) << out;
     EXPECT_EQ(title, "bravo");
     EXPECT_EQ(listed_desktop(out, a.frame), -2) << "frames are not listed:\n" << out;
 
     // The lists follow unmanaging.
-    s.c.destroy(a.win);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.client_list() == std::vector<Window>{b.win}; }));
+    s.c.destroy(a.window);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.client_list() == std::vector<Window>{b.window}; }));
     stacking = s.c.property_longs(s.c.root(), "_NET_CLIENT_LIST_STACKING");
     ASSERT_TRUE(stacking);
-    EXPECT_EQ(*stacking, std::vector<long>{static_cast<long>(b.win)});
+    EXPECT_EQ(*stacking, std::vector<long>{static_cast<long>(b.window)});
     std::tie(rc, out) = s.run({"wmctrl", "-l"});
-    EXPECT_EQ(listed_desktop(out, a.win), -2) << out;
-    EXPECT_EQ(listed_desktop(out, b.win), -1) << out;
+    EXPECT_EQ(listed_desktop(out, a.window), -2) << out;
+    EXPECT_EQ(listed_desktop(out, b.window), -1) << out;
 }
 
 // --- wmctrl: switching, moving, activating, closing
 
 TEST(Ewmh, WmctrlSwitchesMovesActivatesAndCloses) {
-    Session s;
+    EwmhSession s;
     EXPECT_EQ(s.root_cardinal("_NET_NUMBER_OF_DESKTOPS"), 3);
     EXPECT_EQ(s.current_desktop(), 0);
-    Managed a = manage(s, at(100, 100, "alpha"));
-    WindowSpec bs = at(400, 100, "bravo");
+    Managed a = manage(s.c, at(100, 100, "alpha"));
+    WindowDesc bs = at(400, 100, "bravo");
     bs.protocols = {"WM_DELETE_WINDOW"};
-    Managed b = manage(s, bs);
-    ASSERT_TRUE(a.win && b.win);
+    Managed b = manage(s.c, bs);
+    ASSERT_TRUE(a.window && b.window);
 
     auto [rc, out] = s.run({"wmctrl", "-s", "1"});
     ASSERT_EQ(rc, 0) << out;
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 1; }));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(a.win) == IconicState; }));
-    EXPECT_EQ(s.c.wm_state(b.win), IconicState);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(a.window) == IconicState; }));
+    EXPECT_EQ(s.c.wm_state(b.window), IconicState);
     EXPECT_FALSE(viewable(s, a.frame));
     EXPECT_FALSE(viewable(s, b.tab));
 
     std::tie(rc, out) = s.run({"wmctrl", "-s", "0"});
     ASSERT_EQ(rc, 0) << out;
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 0; }));
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, b.win); }));
-    EXPECT_EQ(s.c.wm_state(a.win), NormalState);
-    EXPECT_EQ(s.c.wm_state(b.win), NormalState);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, b.window); }));
+    EXPECT_EQ(s.c.wm_state(a.window), NormalState);
+    EXPECT_EQ(s.c.wm_state(b.window), NormalState);
 
     // bravo to the third desktop: it leaves the screen, alpha stays.
     std::tie(rc, out) = s.run({"wmctrl", "-r", "bravo", "-t", "2"});
     ASSERT_EQ(rc, 0) << out;
-    ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(b.win) == 2; }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(b.window) == 2; }));
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, b.frame); }));
     EXPECT_FALSE(viewable(s, b.tab));
-    EXPECT_EQ(s.c.wm_state(b.win), IconicState);
-    EXPECT_TRUE(viewable(s, a.win));
+    EXPECT_EQ(s.c.wm_state(b.window), IconicState);
+    EXPECT_TRUE(viewable(s, a.window));
     EXPECT_EQ(s.current_desktop(), 0);
     std::tie(rc, out) = s.run({"wmctrl", "-l"});
-    EXPECT_EQ(listed_desktop(out, b.win), 2) << out;
+    EXPECT_EQ(listed_desktop(out, b.window), 2) << out;
 
     // Activating it shows its desktop and gives it the focus.
     std::tie(rc, out) = s.run({"wmctrl", "-a", "bravo"});
     ASSERT_EQ(rc, 0) << out;
-    ASSERT_TRUE(s.c.wait_until([&] { return s.active() == b.win; }));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.win; }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.active() == b.window; }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == b.window; }));
     EXPECT_EQ(s.current_desktop(), 2);
-    EXPECT_TRUE(viewable(s, b.win));
+    EXPECT_TRUE(viewable(s, b.window));
     EXPECT_TRUE(viewable(s, b.tab));
-    EXPECT_EQ(s.c.wm_state(b.win), NormalState);
+    EXPECT_EQ(s.c.wm_state(b.window), NormalState);
     EXPECT_FALSE(viewable(s, a.frame));
-    EXPECT_EQ(s.c.wm_state(a.win), IconicState);
+    EXPECT_EQ(s.c.wm_state(a.window), IconicState);
 
     // Closing it asks the application politely.
     s.c.clear_events();
@@ -320,113 +266,113 @@ TEST(Ewmh, WmctrlSwitchesMovesActivatesAndCloses) {
     ASSERT_EQ(rc, 0) << out;
     Atom protocols = s.c.atom("WM_PROTOCOLS"), del = s.c.atom("WM_DELETE_WINDOW");
     auto ev = s.c.wait_event([&](const XEvent &e) {
-        return e.type == ClientMessage && e.xclient.window == b.win &&
+        return e.type == ClientMessage && e.xclient.window == b.window &&
                e.xclient.message_type == protocols;
     });
     ASSERT_TRUE(ev);
     EXPECT_EQ(static_cast<Atom>(ev->xclient.data.l[0]), del);
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_TRUE(s.c.is_framed(b.win)) << "the window is only asked to close";
+    EXPECT_TRUE(s.c.is_framed(b.window)) << "the window is only asked to close";
 }
 
 // --- xdotool: minimize, activate, set_desktop
 
 TEST(Ewmh, XdotoolMinimizesActivatesAndSetsTheDesktop) {
-    Session s;
-    Managed a = manage(s, at(100, 100, "alpha"));
-    ASSERT_TRUE(a.win);
-    std::string id = std::to_string(a.win);
+    EwmhSession s;
+    Managed a = manage(s.c, at(100, 100, "alpha"));
+    ASSERT_TRUE(a.window);
+    std::string id = std::to_string(a.window);
 
     auto [rc, out] = s.run({"xdotool", "windowminimize", id});
     ASSERT_EQ(rc, 0) << out;
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(a.win) == IconicState; }));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.has_state(a.win, "_NET_WM_STATE_HIDDEN"); }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(a.window) == IconicState; }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.has_state(a.window, "_NET_WM_STATE_HIDDEN"); }));
     EXPECT_FALSE(viewable(s, a.frame));
     EXPECT_TRUE(viewable(s, a.tab)) << "a hidden window keeps its tab";
-    EXPECT_TRUE(s.c.is_framed(a.win));
+    EXPECT_TRUE(s.c.is_framed(a.window));
 
     std::tie(rc, out) = s.run({"xdotool", "windowactivate", id});
     ASSERT_EQ(rc, 0) << out;
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, a.win); }));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
-    EXPECT_EQ(s.c.wm_state(a.win), NormalState);
-    EXPECT_FALSE(s.has_state(a.win, "_NET_WM_STATE_HIDDEN"));
-    EXPECT_EQ(s.active(), a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, a.window); }));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.window; }));
+    EXPECT_EQ(s.c.wm_state(a.window), NormalState);
+    EXPECT_FALSE(s.has_state(a.window, "_NET_WM_STATE_HIDDEN"));
+    EXPECT_EQ(s.active(), a.window);
 
     std::tie(rc, out) = s.run({"xdotool", "set_desktop", "1"});
     ASSERT_EQ(rc, 0) << out;
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 1; }));
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, a.frame); }));
-    EXPECT_EQ(s.c.wm_state(a.win), IconicState);
-    EXPECT_FALSE(s.has_state(a.win, "_NET_WM_STATE_HIDDEN"))
+    EXPECT_EQ(s.c.wm_state(a.window), IconicState);
+    EXPECT_FALSE(s.has_state(a.window, "_NET_WM_STATE_HIDDEN"))
         << "a window on another desktop is not hidden";
 
     // Activating a window on another desktop shows that desktop.
     std::tie(rc, out) = s.run({"xdotool", "windowactivate", id});
     ASSERT_EQ(rc, 0) << out;
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 0; }));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
-    EXPECT_TRUE(viewable(s, a.win));
-    EXPECT_EQ(s.active(), a.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.window; }));
+    EXPECT_TRUE(viewable(s, a.window));
+    EXPECT_EQ(s.active(), a.window);
 }
 
 // --- full screen
 
 TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
-    Session s;
-    Managed m = manage(s, at(100, 120, "movie", 300, 200));
-    ASSERT_TRUE(m.win);
-    const Geometry win0 = s.c.geometry(m.win), frame0 = s.c.geometry(m.frame),
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 120, "movie", 300, 200));
+    ASSERT_TRUE(m.window);
+    const Geometry win0 = s.c.geometry(m.window), frame0 = s.c.geometry(m.frame),
                    tab0 = s.c.geometry(m.tab);
     const Geometry head{0, 0, static_cast<unsigned>(s.x.width()),
                         static_cast<unsigned>(s.x.height()), 0};
     auto covers_head = [&] {
-        return s.c.geometry(m.win) == head && s.c.geometry(m.frame) == head &&
-               !viewable(s, m.tab) && s.has_state(m.win, "_NET_WM_STATE_FULLSCREEN");
+        return s.c.geometry(m.window) == head && s.c.geometry(m.frame) == head &&
+               !viewable(s, m.tab) && s.has_state(m.window, "_NET_WM_STATE_FULLSCREEN");
     };
     auto restored = [&] {
-        return s.c.geometry(m.win) == win0 && s.c.geometry(m.frame) == frame0 &&
+        return s.c.geometry(m.window) == win0 && s.c.geometry(m.frame) == frame0 &&
                s.c.geometry(m.tab) == tab0 && viewable(s, m.tab) &&
-               !s.has_state(m.win, "_NET_WM_STATE_FULLSCREEN");
+               !s.has_state(m.window, "_NET_WM_STATE_FULLSCREEN");
     };
     Atom fs = s.c.atom("_NET_WM_STATE_FULLSCREEN");
 
-    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1); // add
-    ASSERT_TRUE(s.c.wait_until(covers_head)) << s.c.geometry(m.win) << s.c.geometry(m.frame);
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{0, 0, 0, 0}));
-    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1); // add again: no change
+    s.message(m.window, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1); // add
+    ASSERT_TRUE(s.c.wait_until(covers_head)) << s.c.geometry(m.window) << s.c.geometry(m.frame);
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{0, 0, 0, 0}));
+    s.message(m.window, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1); // add again: no change
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_TRUE(covers_head());
 
-    s.message(m.win, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1); // remove
-    ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.win) << s.c.geometry(m.frame);
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    s.message(m.window, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1); // remove
+    ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.window) << s.c.geometry(m.frame);
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
 
     // Toggle on, then a trip to the second desktop and back keeps it full screen.
-    s.message(m.win, "_NET_WM_STATE", 2, static_cast<long>(fs), 0, 1);
+    s.message(m.window, "_NET_WM_STATE", 2, static_cast<long>(fs), 0, 1);
     ASSERT_TRUE(s.c.wait_until(covers_head));
     s.c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.frame); }));
     s.c.key_chord(XK_1, kCtrlAlt);
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.win); }));
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.window); }));
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_TRUE(covers_head()) << s.c.geometry(m.win);
+    EXPECT_TRUE(covers_head()) << s.c.geometry(m.window);
 
-    s.message(m.win, "_NET_WM_STATE", 2, static_cast<long>(fs), 0, 1); // toggle off
-    ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.win) << s.c.geometry(m.tab);
+    s.message(m.window, "_NET_WM_STATE", 2, static_cast<long>(fs), 0, 1); // toggle off
+    ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.window) << s.c.geometry(m.tab);
 }
 
 // Found by the stress driver: hiding a window of a desktop not shown counted unmaps that
 // never came, so the application's own later withdrawal was swallowed and its frame stayed.
 TEST(Ewmh, HidingAWindowOfAnotherDesktopKeepsItsWithdrawalWorking) {
-    Session s;
-    Managed m = manage(s, at(100, 100, "elsewhere"));
-    ASSERT_TRUE(m.win);
-    s.message(m.win, "_NET_WM_DESKTOP", 1, 2); // to the second desktop, not shown
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 100, "elsewhere"));
+    ASSERT_TRUE(m.window);
+    s.message(m.window, "_NET_WM_DESKTOP", 1, 2); // to the second desktop, not shown
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.frame) && !viewable(s, m.tab); }));
     Atom hidden = s.c.atom("_NET_WM_STATE_HIDDEN");
-    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(hidden), 0, 2); // hide it there
-    ASSERT_TRUE(s.c.wait_until([&] { return s.has_state(m.win, "_NET_WM_STATE_HIDDEN"); }));
+    s.message(m.window, "_NET_WM_STATE", 1, static_cast<long>(hidden), 0, 2); // hide it there
+    ASSERT_TRUE(s.c.wait_until([&] { return s.has_state(m.window, "_NET_WM_STATE_HIDDEN"); }));
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_FALSE(viewable(s, m.tab)) << "a tab of another desktop came on screen";
 
@@ -435,20 +381,20 @@ TEST(Ewmh, HidingAWindowOfAnotherDesktopKeepsItsWithdrawalWorking) {
     s.c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.tab); }));
     EXPECT_FALSE(viewable(s, m.frame));
-    s.message(m.win, "_NET_WM_STATE", 0, static_cast<long>(hidden), 0, 2);
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.win); }));
-    XUnmapWindow(s.c.dpy(), m.win);
+    s.message(m.window, "_NET_WM_STATE", 0, static_cast<long>(hidden), 0, 2);
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.window); }));
+    XUnmapWindow(s.c.dpy(), m.window);
     XSync(s.c.dpy(), False);
-    EXPECT_TRUE(s.c.wait_until([&] { return s.c.parent(m.win) == s.c.root(); }))
+    EXPECT_TRUE(s.c.wait_until([&] { return s.c.parent(m.window) == s.c.root(); }))
         << "the withdrawal was swallowed";
 }
 
 // Pagers and switchers read the stacking list bottom to top.
 TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
-    Session s;
-    Managed a = manage(s, at(100, 100, "lower one"));
-    Managed b = manage(s, at(400, 400, "upper one"));
-    ASSERT_TRUE(a.win && b.win);
+    EwmhSession s;
+    Managed a = manage(s.c, at(100, 100, "lower one"));
+    Managed b = manage(s.c, at(400, 400, "upper one"));
+    ASSERT_TRUE(a.window && b.window);
     auto stacking = [&] {
         std::vector<Window> out;
         if (auto v = s.c.property_longs(s.c.root(), "_NET_CLIENT_LIST_STACKING"))
@@ -456,17 +402,23 @@ TEST(Ewmh, StackingListFollowsRaisingAndLowering) {
                 out.push_back(static_cast<Window>(w));
         return out;
     };
-    ASSERT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{a.win, b.win}; }));
-    ASSERT_TRUE(s.enter(a.win));
+    ASSERT_TRUE(s.c.wait_until([&] {
+        return stacking() == std::vector<Window>{a.window, b.window};
+    }));
+    ASSERT_TRUE(s.enter(a.window));
     s.c.key_chord(XK_Up, kCtrlAlt);
-    EXPECT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{b.win, a.win}; }));
+    EXPECT_TRUE(s.c.wait_until([&] {
+        return stacking() == std::vector<Window>{b.window, a.window};
+    }));
     s.c.key_chord(XK_Down, kCtrlAlt);
-    EXPECT_TRUE(s.c.wait_until([&] { return stacking() == std::vector<Window>{a.win, b.win}; }));
+    EXPECT_TRUE(s.c.wait_until([&] {
+        return stacking() == std::vector<Window>{a.window, b.window};
+    }));
 }
 
 // Players often ask for full screen before their window is first mapped.
 TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
-    Session s;
+    EwmhSession s;
     Window w = s.c.create_window(at(100, 120, "player", 300, 200));
     long fs = static_cast<long>(s.c.atom("_NET_WM_STATE_FULLSCREEN"));
     XChangeProperty(s.c.dpy(), w, s.c.atom("_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
@@ -478,7 +430,7 @@ TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
         return s.c.is_framed(w) && s.c.geometry(w) == head &&
                s.has_state(w, "_NET_WM_STATE_FULLSCREEN");
     })) << s.c.geometry(w);
-    Managed m = describe(s, w);
+    Managed m = managed(s.c, w);
     EXPECT_EQ(s.c.geometry(m.frame), head);
     // Leaving full screen gives the window the place and size it was mapped with.
     s.message(w, "_NET_WM_STATE", 0, fs, 0, 1);
@@ -489,106 +441,109 @@ TEST(Ewmh, WindowAskingForFullscreenBeforeMappingStartsFullscreen) {
 }
 
 TEST(Ewmh, FullscreenOfATablessWindowKeepsItTabless) {
-    Session s;
-    Managed m = manage(s, at(200, 200, "movie", 300, 200));
-    ASSERT_TRUE(m.win);
-    ASSERT_TRUE(s.enter(m.win));
+    EwmhSession s;
+    Managed m = manage(s.c, at(200, 200, "movie", 300, 200));
+    ASSERT_TRUE(m.window);
+    ASSERT_TRUE(s.enter(m.window));
     s.c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.tab); }));
-    const Geometry win0 = s.c.geometry(m.win), frame0 = s.c.geometry(m.frame);
+    const Geometry win0 = s.c.geometry(m.window), frame0 = s.c.geometry(m.frame);
     Atom fs = s.c.atom("_NET_WM_STATE_FULLSCREEN");
-    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.win).width == unsigned(s.x.width()); }));
-    s.message(m.win, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.win) == win0; }));
+    s.message(m.window, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1);
+    ASSERT_TRUE(
+        s.c.wait_until([&] { return s.c.geometry(m.window).width == unsigned(s.x.width()); }));
+    s.message(m.window, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.window) == win0; }));
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_EQ(s.c.geometry(m.frame), frame0);
     EXPECT_FALSE(viewable(s, m.tab));
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
 }
 
 TEST(Ewmh, FullscreenCoversOnlyTheHeadTheWindowIsOn) {
-    Session s(XServer::two_heads(640, 480, 800, 600));
-    Managed m = manage(s, at(700, 100, "movie", 300, 200));
-    ASSERT_TRUE(m.win);
-    const Geometry win0 = s.c.geometry(m.win);
+    EwmhSession s(XServer::two_heads(640, 480, 800, 600));
+    Managed m = manage(s.c, at(700, 100, "movie", 300, 200));
+    ASSERT_TRUE(m.window);
+    const Geometry win0 = s.c.geometry(m.window);
     Atom fs = s.c.atom("_NET_WM_STATE_FULLSCREEN");
-    s.message(m.win, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1);
+    s.message(m.window, "_NET_WM_STATE", 1, static_cast<long>(fs), 0, 1);
     const Geometry head{640, 0, 800, 600, 0};
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.win) == head; })) << s.c.geometry(m.win);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.window) == head; }))
+        << s.c.geometry(m.window);
     EXPECT_EQ(s.c.geometry(m.frame), head);
-    s.message(m.win, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.win) == win0; })) << s.c.geometry(m.win);
+    s.message(m.window, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.geometry(m.window) == win0; }))
+        << s.c.geometry(m.window);
 }
 
 // --- messages from applications and pagers
 
 TEST(Ewmh, MessagesFromApplicationsAndPagers) {
-    Session s;
-    Managed a = manage(s, at(100, 100, "alpha"));
-    Managed b = manage(s, at(400, 100, "bravo"));
-    ASSERT_TRUE(a.win && b.win);
+    EwmhSession s;
+    Managed a = manage(s.c, at(100, 100, "alpha"));
+    Managed b = manage(s.c, at(400, 100, "bravo"));
+    ASSERT_TRUE(a.window && b.window);
 
     // The active window property follows the active client, also when it goes away.
-    ASSERT_TRUE(s.enter(a.win));
+    ASSERT_TRUE(s.enter(a.window));
     s.park();
-    s.c.destroy(a.win);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.client_list() == std::vector<Window>{b.win}; }));
+    s.c.destroy(a.window);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.client_list() == std::vector<Window>{b.window}; }));
     EXPECT_EQ(s.active(), 0u) << "_NET_ACTIVE_WINDOW names a window that is gone";
 
     // bravo to the second desktop: an application's activation request is then
     // ignored, a pager's is honoured.
-    s.message(b.win, "_NET_WM_DESKTOP", 1, 2);
+    s.message(b.window, "_NET_WM_DESKTOP", 1, 2);
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, b.frame); }));
-    EXPECT_EQ(s.desktop_of(b.win), 1);
-    s.message(b.win, "_NET_ACTIVE_WINDOW", 1);
+    EXPECT_EQ(s.desktop_of(b.window), 1);
+    s.message(b.window, "_NET_ACTIVE_WINDOW", 1);
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_EQ(s.current_desktop(), 0);
     EXPECT_FALSE(viewable(s, b.frame));
-    EXPECT_NE(s.active(), b.win);
-    s.message(b.win, "_NET_ACTIVE_WINDOW", 2);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.active() == b.win; }));
+    EXPECT_NE(s.active(), b.window);
+    s.message(b.window, "_NET_ACTIVE_WINDOW", 2);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.active() == b.window; }));
     EXPECT_EQ(s.current_desktop(), 1);
-    EXPECT_TRUE(viewable(s, b.win));
+    EXPECT_TRUE(viewable(s, b.window));
 
     // Hidden and shown again through _NET_WM_STATE_HIDDEN.
     Atom hidden = s.c.atom("_NET_WM_STATE_HIDDEN");
-    s.message(b.win, "_NET_WM_STATE", 1, static_cast<long>(hidden));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(b.win) == IconicState; }));
+    s.message(b.window, "_NET_WM_STATE", 1, static_cast<long>(hidden));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.wm_state(b.window) == IconicState; }));
     EXPECT_FALSE(viewable(s, b.frame));
     EXPECT_TRUE(viewable(s, b.tab));
-    EXPECT_TRUE(s.has_state(b.win, "_NET_WM_STATE_HIDDEN"));
-    s.message(b.win, "_NET_WM_STATE", 0, static_cast<long>(hidden));
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, b.win); }));
-    EXPECT_EQ(s.c.wm_state(b.win), NormalState);
-    EXPECT_FALSE(s.has_state(b.win, "_NET_WM_STATE_HIDDEN"));
+    EXPECT_TRUE(s.has_state(b.window, "_NET_WM_STATE_HIDDEN"));
+    s.message(b.window, "_NET_WM_STATE", 0, static_cast<long>(hidden));
+    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, b.window); }));
+    EXPECT_EQ(s.c.wm_state(b.window), NormalState);
+    EXPECT_FALSE(s.has_state(b.window, "_NET_WM_STATE_HIDDEN"));
 
     // Made fixed by message: shown on the first desktop too.
-    s.message(b.win, "_NET_WM_DESKTOP", 0xFFFFFFFFL, 2);
-    ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(b.win) == 0xFFFFFFFFLL; }));
+    s.message(b.window, "_NET_WM_DESKTOP", 0xFFFFFFFFL, 2);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(b.window) == 0xFFFFFFFFLL; }));
     s.message(s.c.root(), "_NET_CURRENT_DESKTOP", 0);
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 0; }));
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_TRUE(viewable(s, b.win));
-    EXPECT_EQ(s.c.wm_state(b.win), NormalState);
+    EXPECT_TRUE(viewable(s, b.window));
+    EXPECT_EQ(s.c.wm_state(b.window), NormalState);
 
     // A pager may go past the last desktop: the count grows.
     s.message(s.c.root(), "_NET_CURRENT_DESKTOP", 4);
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 4; }));
     EXPECT_EQ(s.root_cardinal("_NET_NUMBER_OF_DESKTOPS"), 5);
-    EXPECT_TRUE(viewable(s, b.win));
+    EXPECT_TRUE(viewable(s, b.window));
 }
 
 // --- docks
 
 TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
-    Session s;
-    Managed a = manage(s, at(100, 100, "alpha"));
-    ASSERT_TRUE(a.win);
-    ASSERT_TRUE(s.enter(a.win));
-    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.win; }));
+    EwmhSession s;
+    Managed a = manage(s.c, at(100, 100, "alpha"));
+    ASSERT_TRUE(a.window);
+    ASSERT_TRUE(s.enter(a.window));
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == a.window; }));
 
-    WindowSpec ds = at(0, 0, "panel", static_cast<unsigned>(s.x.width()), 24);
+    WindowDesc ds = at(0, 0, "panel", static_cast<unsigned>(s.x.width()), 24);
     ds.event_mask |= EnterWindowMask;
     Window dock = s.c.create_window(ds);
     Atom dock_type = s.c.atom("_NET_WM_WINDOW_TYPE_DOCK");
@@ -606,14 +561,14 @@ TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
     ASSERT_TRUE(s.c.wait_event(
         [&](const XEvent &e) { return e.type == EnterNotify && e.xcrossing.window == dock; }));
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_EQ(s.c.focus(), a.win);
-    EXPECT_EQ(s.active(), a.win);
+    EXPECT_EQ(s.c.focus(), a.window);
+    EXPECT_EQ(s.active(), a.window);
 
     s.c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 1; }));
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_TRUE(viewable(s, dock));
-    EXPECT_FALSE(viewable(s, a.win));
+    EXPECT_FALSE(viewable(s, a.window));
     s.c.key_chord(XK_1, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return s.current_desktop() == 0; }));
     ASSERT_TRUE(s.c.sync_with_wm());
@@ -624,17 +579,17 @@ TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
 // --- frame extents
 
 TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
-    Session s;
-    Managed m = manage(s, at(100, 100, "alpha"));
-    ASSERT_TRUE(m.win);
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
-    ASSERT_TRUE(s.enter(m.win));
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 100, "alpha"));
+    ASSERT_TRUE(m.window);
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    ASSERT_TRUE(s.enter(m.window));
     s.c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.tab); }));
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
     s.c.key_chord(XK_t, kCtrlAlt);
     ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.tab); }));
-    EXPECT_EQ(s.extents(m.win), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
 
     // A window not yet mapped asks what its frame will be.
     Window w = s.c.create_window(at(300, 300, "bravo"));
@@ -647,21 +602,21 @@ TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
 // --- ICCCM focus and initial state
 
 TEST(Ewmh, FocusFollowsTheInputHintAndTakeFocus) {
-    Session s;
-    WindowSpec ts = at(100, 100, "taker");
+    EwmhSession s;
+    WindowDesc ts = at(100, 100, "taker");
     ts.protocols = {"WM_TAKE_FOCUS"};
-    Managed t = manage(s, ts);
+    Managed t = manage(s.c, ts);
     XWMHints no_input{};
     no_input.flags = InputHint;
     no_input.input = False;
-    WindowSpec ns = at(500, 100, "passive");
+    WindowDesc ns = at(500, 100, "passive");
     ns.wm_hints = no_input;
-    Managed n = manage(s, ns);
-    WindowSpec gs = at(100, 400, "globally active");
+    Managed n = manage(s.c, ns);
+    WindowDesc gs = at(100, 400, "globally active");
     gs.wm_hints = no_input;
     gs.protocols = {"WM_TAKE_FOCUS"};
-    Managed g = manage(s, gs);
-    ASSERT_TRUE(t.win && n.win && g.win);
+    Managed g = manage(s.c, gs);
+    ASSERT_TRUE(t.window && n.window && g.window);
 
     Atom protocols = s.c.atom("WM_PROTOCOLS"), take = s.c.atom("WM_TAKE_FOCUS");
     auto take_focus_for = [&](Window w) {
@@ -673,36 +628,36 @@ TEST(Ewmh, FocusFollowsTheInputHintAndTakeFocus) {
     };
 
     s.c.clear_events();
-    ASSERT_TRUE(s.enter(t.win));
-    EXPECT_TRUE(s.c.wait_event(take_focus_for(t.win)));
-    EXPECT_TRUE(s.c.wait_until([&] { return s.c.focus() == t.win; }));
+    ASSERT_TRUE(s.enter(t.window));
+    EXPECT_TRUE(s.c.wait_event(take_focus_for(t.window)));
+    EXPECT_TRUE(s.c.wait_until([&] { return s.c.focus() == t.window; }));
 
     // Input False: the manager does not set the focus on it.
-    ASSERT_TRUE(s.enter(n.win));
+    ASSERT_TRUE(s.enter(n.window));
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_NE(s.c.focus(), n.win);
+    EXPECT_NE(s.c.focus(), n.window);
     EXPECT_FALSE(
-        s.c.wait_event(take_focus_for(n.win), harness::within(std::chrono::milliseconds(0))));
+        s.c.wait_event(take_focus_for(n.window), harness::within(std::chrono::milliseconds(0))));
 
     // Input False with WM_TAKE_FOCUS: only the message, the client takes the focus itself.
-    ASSERT_TRUE(s.enter(g.win));
-    EXPECT_TRUE(s.c.wait_event(take_focus_for(g.win)));
+    ASSERT_TRUE(s.enter(g.window));
+    EXPECT_TRUE(s.c.wait_event(take_focus_for(g.window)));
     ASSERT_TRUE(s.c.sync_with_wm());
-    EXPECT_NE(s.c.focus(), g.win);
+    EXPECT_NE(s.c.focus(), g.window);
 }
 
 TEST(Ewmh, IconicInitialStateStartsHidden) {
-    Session s;
+    EwmhSession s;
     XWMHints h{};
     h.flags = StateHint;
     h.initial_state = IconicState;
-    WindowSpec desc = at(100, 100, "sleeper");
+    WindowDesc desc = at(100, 100, "sleeper");
     desc.wm_hints = h;
     Window w = s.c.create_window(desc);
     s.c.map(w);
     ASSERT_TRUE(s.c.wait_until([&] { return s.c.is_framed(w) && s.c.wm_state(w) == IconicState; }));
     ASSERT_TRUE(s.c.sync_with_wm());
-    Managed m = describe(s, w);
+    Managed m = managed(s.c, w);
     EXPECT_EQ(s.c.wm_state(w), IconicState);
     EXPECT_EQ(s.c.map_state(m.frame), IsUnmapped);
     EXPECT_TRUE(viewable(s, m.tab));
@@ -714,7 +669,7 @@ TEST(Ewmh, IconicInitialStateStartsHidden) {
 // --- names
 
 TEST(Ewmh, TabShowsTheUtf8NameWhenTheFontCanShowIt) {
-    Session s;
+    EwmhSession s;
     Atom utf8 = s.c.atom("UTF8_STRING"), net_name = s.c.atom("_NET_WM_NAME");
     auto set_net_name = [&](Window w, const std::string &text) {
         XChangeProperty(s.c.dpy(), w, net_name, utf8, 8, PropModeReplace,
@@ -726,7 +681,7 @@ TEST(Ewmh, TabShowsTheUtf8NameWhenTheFontCanShowIt) {
     set_net_name(a, "Caf\xC3\xA9 cr\xC3\xA8me \xC3\xBF");
     s.c.map(a);
     ASSERT_TRUE(s.c.wait_until([&] { return s.c.is_framed(a) && viewable(s, a); }));
-    Managed ma = describe(s, a);
+    Managed ma = managed(s.c, a);
     ASSERT_TRUE(ma.tab);
     EXPECT_EQ(s.c.geometry(ma.tab).width,
               static_cast<unsigned>(s.text_width("Caf\xE9 cr\xE8me \xFF") + 8));
@@ -736,7 +691,7 @@ TEST(Ewmh, TabShowsTheUtf8NameWhenTheFontCanShowIt) {
     set_net_name(b, "\xE2\x82\xAC 100");
     s.c.map(b);
     ASSERT_TRUE(s.c.wait_until([&] { return s.c.is_framed(b) && viewable(s, b); }));
-    Managed mb = describe(s, b);
+    Managed mb = managed(s.c, b);
     ASSERT_TRUE(mb.tab);
     EXPECT_EQ(s.c.geometry(mb.tab).width, static_cast<unsigned>(s.text_width("fallback name") + 8));
 

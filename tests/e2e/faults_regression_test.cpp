@@ -12,31 +12,15 @@
 namespace {
 
 using harness::Connection;
+using harness::find_tab;
 using harness::Geometry;
+using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Wm;
-using harness::XServer;
-
-constexpr unsigned kChord = ControlMask | Mod1Mask;
 
 bool exists(Connection &c, Window w) {
     return c.try_geometry(w).has_value();
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at its left edge.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    for (Window w : c.children(c.root())) {
-        XWindowAttributes a;
-        if (w == frame || !XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            a.c_class != InputOutput || !c.children(w).empty())
-            continue;
-        if (a.x == fg->x && a.y + a.height == fg->y) return w;
-    }
-    return 0;
 }
 
 // Waits until the window is back on the root, withdrawn, in the given map state.
@@ -138,15 +122,7 @@ class ManagerPaused {
 
 // Every test here runs on its own server, with the manager and one client connection,
 // opened once the manager holds the root. Each test keeps its own suite name.
-class ManagerAndClient : public testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(ready); }
-
-    XServer x;
-    Wm wm{x};
-    const bool ready = wm.wait_ready();
-    Connection c{x};
-};
+using ManagerAndClient = harness::SessionTest;
 using ForgedMapRequests = ManagerAndClient;
 using DestroyedWhileHidden = ManagerAndClient;
 using ReparentedWhileHidden = ManagerAndClient;
@@ -211,7 +187,7 @@ TEST_F(DestroyedWhileHidden, ClientIsReleasedAndItsIdServesANewWindow) {
         Geometry g = c.geometry(w);
         c.move_pointer(g.x + 10, g.y + 10);
         ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
-        c.key_chord(XK_s, kChord);
+        c.key_chord(XK_s, kCtrlAlt);
         ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
         ASSERT_EQ(c.map_state(tab), IsViewable);
 
@@ -255,7 +231,7 @@ TEST_F(ReparentedWhileHidden, FrameAndTabGoAndTheWindowStaysWhereItWasPut) {
     Geometry g = c.geometry(w);
     c.move_pointer(g.x + 10, g.y + 10);
     ASSERT_TRUE(c.wait_until([&] { return c.focus() == w; }));
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(frame) == IsUnmapped; }));
 
     Window home = c.create_window({.x = 10, .y = 10, .width = 300, .height = 300});

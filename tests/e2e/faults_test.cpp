@@ -27,13 +27,16 @@ namespace {
 
 using harness::children_of;
 using harness::Connection;
+using harness::find_tab;
+using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
+using harness::title_height;
+using harness::wait_ready;
 using harness::Wm;
 using harness::XServer;
 
-constexpr unsigned kChord = ControlMask | Mod1Mask;
 const std::string kLong(100 * 1024, 'x');
 
 std::string signal_name(int sig) {
@@ -104,31 +107,8 @@ void activate(Connection &c, Window w) {
 // Hides the window with Control+Alt+s.
 void hide(Connection &c, Window w) {
     activate(c, w);
-    c.key_chord(XK_s, kChord);
+    c.key_chord(XK_s, kCtrlAlt);
     EXPECT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
-}
-
-int fixed_title_height(Connection &c) {
-    XFontStruct *f = XLoadQueryFont(c.dpy(), "fixed");
-    if (!f) return -1;
-    int h = f->ascent + f->descent + 2;
-    XFreeFont(c.dpy(), f);
-    return h;
-}
-
-// The tab of the client framed in `frame`: the childless override-redirect child of the
-// root whose bottom edge lies on the frame's top edge, starting at its left edge.
-Window find_tab(Connection &c, Window frame) {
-    auto fg = c.try_geometry(frame);
-    if (!fg) return 0;
-    for (Window w : c.children(c.root())) {
-        XWindowAttributes a;
-        if (w == frame || !XGetWindowAttributes(c.dpy(), w, &a) || !a.override_redirect ||
-            !c.children(w).empty())
-            continue;
-        if (a.x == fg->x && a.y + a.height == fg->y) return w;
-    }
-    return 0;
 }
 
 int lines(const std::string &s) {
@@ -138,18 +118,16 @@ int lines(const std::string &s) {
 // ---------------------------------------------------------------------------
 // SIGKILL: nothing runs in the manager, the server's save-set alone gives the windows back.
 
-TEST(SaveSet, KilledManagerGivesBackHiddenWindowsAndOtherDesktops) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
+using SaveSet = harness::SessionTest;
+
+TEST_F(SaveSet, KilledManagerGivesBackHiddenWindowsAndOtherDesktops) {
     // Desktop 1: a shown window and a hidden one.
     Window shown1 = c.create_managed({.x = 100, .y = 100});
     Window hidden1 = c.create_managed({.x = 400, .y = 100});
     ASSERT_TRUE(shown1 && hidden1);
     hide(c, hidden1);
     // Desktop 2: the same again; desktop 1's windows are now unmapped.
-    c.key_chord(XK_2, kChord);
+    c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(shown1) == IsUnmapped; }));
     Window shown2 = c.create_managed({.x = 100, .y = 400});
     Window hidden2 = c.create_managed({.x = 400, .y = 400});
@@ -226,16 +204,12 @@ struct GrabCase {
     int sig;
 };
 
-class SignalInGrab : public testing::TestWithParam<GrabCase> {};
+class SignalInGrab : public harness::SessionTest, public testing::WithParamInterface<GrabCase> {};
 
 // The manager holds the pointer (a button may still be down); the shutdown must not wait
 // for a release. A second signal right behind the first changes nothing.
 TEST_P(SignalInGrab, ExitsZeroOnceWithoutARelease) {
     const GrabCase k = GetParam();
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
     Window a = c.create_managed({.x = 200, .y = 200, .width = 300, .height = 200});
     Window b = c.create_managed({.x = 700, .y = 200});
     Window hidden = c.create_managed({.x = 700, .y = 600});
@@ -479,12 +453,6 @@ std::vector<std::string> manager_as_nobody(unsigned nproc, std::vector<std::stri
     return argv;
 }
 
-// Like Wm::wait_ready, for a manager started through a wrapper.
-bool wait_ready(Connection &c, Process &p) {
-    if (!c.wait_until([&] { return !p.running() || manager_holds_root(c); })) return false;
-    return p.running() && c.sync_with_wm();
-}
-
 TEST(Launcher, ForkFailureLeavesTheManagerRunning) {
     XServer x;
     Connection c(x);
@@ -499,7 +467,7 @@ TEST(Launcher, ForkFailureLeavesTheManagerRunning) {
             free.stop();
             GTEST_SKIP() << "the manager cannot run as uid 65534 here: " << free.err();
         }
-        c.key_chord(XK_Return, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
         ASSERT_TRUE(c.wait_until([&] { return free.err().find("launched") != std::string::npos; }))
             << free.err();
         free.signal(SIGTERM);
@@ -517,7 +485,7 @@ TEST(Launcher, ForkFailureLeavesTheManagerRunning) {
     Window w = c.create_managed({.x = 100, .y = 100});
     ASSERT_TRUE(w);
     for (int i = 0; i < 3; ++i)
-        c.key_chord(XK_Return, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_TRUE(limited.running());
     EXPECT_EQ(limited.err(), "");
@@ -539,8 +507,8 @@ TEST(Launcher, MissingCommandLeavesTheManagerRunningAndNoZombie) {
     Window w = c.create_managed({.x = 100, .y = 100});
     ASSERT_TRUE(w);
     for (int i = 0; i < 5; ++i) {
-        c.key_chord(XK_Return, kChord);
-        c.key_chord(XK_e, kChord);
+        c.key_chord(XK_Return, kCtrlAlt);
+        c.key_chord(XK_e, kCtrlAlt);
     }
     ASSERT_TRUE(c.sync_with_wm());
     // The shell reports the missing program on the standard error it inherited.
@@ -667,15 +635,15 @@ TEST_P(BadValues, ClearBehaviourAndNoCrash) {
     if (k.fixed_font) {
         Window tab = find_tab(c, frame);
         ASSERT_TRUE(tab);
-        EXPECT_EQ(static_cast<int>(c.geometry(tab).height), fixed_title_height(c));
+        EXPECT_EQ(static_cast<int>(c.geometry(tab).height), title_height(c));
     }
     if (k.black_frame) {
         EXPECT_EQ(c.pixel(frame, 0, 0), 0ul);
     }
 
     drag_to_corner(c, w);
-    c.key_chord(XK_Right, kChord);
-    c.key_chord(XK_Left, kChord);
+    c.key_chord(XK_Right, kCtrlAlt);
+    c.key_chord(XK_Left, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_TRUE(c.is_framed(w));
     EXPECT_TRUE(wm.running());
@@ -766,13 +734,13 @@ TEST(BadDesktopCount, NegativeCountGivesOneDesktop) {
     Connection c(x);
     Window w = c.create_managed({.x = 300, .y = 300});
     ASSERT_TRUE(w);
-    c.key_chord(XK_Right, kChord);
+    c.key_chord(XK_Right, kCtrlAlt);
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(c.map_state(w), IsViewable);
     EXPECT_EQ(c.property_longs(c.root(), "_NET_NUMBER_OF_DESKTOPS"), std::vector<long>{1});
     EXPECT_EQ(c.property_longs(c.root(), "_NET_CURRENT_DESKTOP"), std::vector<long>{0});
     // Choosing desktop 2 by number still works and raises the count.
-    c.key_chord(XK_2, kChord);
+    c.key_chord(XK_2, kCtrlAlt);
     ASSERT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
     EXPECT_EQ(c.property_longs(c.root(), "_NET_NUMBER_OF_DESKTOPS"), std::vector<long>{2});
 }

@@ -30,11 +30,10 @@ namespace {
 
 using harness::Connection;
 using harness::Geometry;
-using harness::WindowSpec;
-using harness::Wm;
+using harness::kCtrlAlt;
+using harness::Managed;
+using harness::WindowDesc;
 using harness::XServer;
-
-constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
 
 // Records the pointer requests of one client of the server (the manager): grabbing and
 // ungrabbing the pointer, reading its position and warping it. The server handles a
@@ -110,11 +109,6 @@ class PointerRequests {
     std::deque<int> seen_;
 };
 
-// A managed window with the two windows the manager made for it.
-struct Win {
-    Window w = 0, frame = 0, tab = 0;
-};
-
 // A temporary directory, removed with everything in it.
 struct TempDir {
     TempDir() {
@@ -134,51 +128,31 @@ bool exists(const std::string &path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-WindowSpec at(int x, int y, unsigned w = 200, unsigned h = 100) {
-    WindowSpec s;
-    s.x = x;
-    s.y = y;
-    s.width = w;
-    s.height = h;
-    return s;
+WindowDesc at(int x, int y, unsigned w = 200, unsigned h = 100) {
+    return {.x = x, .y = y, .width = w, .height = h};
 }
 
 class Input : public ::testing::Test {
   protected:
-    void start(std::vector<std::string> args = {}, std::unique_ptr<XServer> server = nullptr) {
-        x_ = server ? std::move(server) : std::make_unique<XServer>();
-        wm_ = std::make_unique<Wm>(*x_, args);
-        if (!wm_->wait_ready()) throw std::runtime_error("manager not ready: " + wm_->err());
-        c_ = std::make_unique<Connection>(*x_);
-        XFontStruct *f = XLoadQueryFont(c_->dpy(), "fixed");
-        if (!f) throw std::runtime_error("no font fixed");
-        th_ = f->ascent + f->descent + 2;
-        XFreeFont(c_->dpy(), f);
+    void start(std::vector<std::string> args = {}, XServer server = XServer()) {
+        s_ = std::make_unique<harness::Session>(std::move(args), std::move(server));
+        s_->require_ready();
+        th_ = s_->th;
     }
 
-    Connection &c() { return *c_; }
-    Display *dpy() { return c_->dpy(); }
-    Window root() { return c_->root(); }
-    int W() { return x_->width(); }
-    int H() { return x_->height(); }
+    Connection &c() { return s_->c; }
+    harness::Wm &wm() { return s_->wm; }
+    Display *dpy() { return c().dpy(); }
+    Window root() { return c().root(); }
+    int W() { return s_->x.width(); }
+    int H() { return s_->x.height(); }
 
-    // Maps a window, waits until it is framed, and finds its tab: the override-redirect
-    // child of the root one title height above the frame.
-    Win manage(const WindowSpec &desc) {
-        Win r;
-        r.w = c().create_managed(desc);
-        if (!r.w) throw std::runtime_error("window not managed");
-        r.frame = c().parent(r.w);
-        Geometry fg = c().geometry(r.frame);
-        for (Window k : c().children(root())) {
-            XWindowAttributes a;
-            if (k == r.frame || !XGetWindowAttributes(dpy(), k, &a) || !a.override_redirect)
-                continue;
-            if (a.x == fg.x && a.y == fg.y - th_ && a.height == th_) r.tab = k;
-        }
-        if (!r.tab) throw std::runtime_error("no tab found");
-        if (!requests_) requests_ = std::make_unique<PointerRequests>(x_->display(), r.frame);
-        return r;
+    // Maps a window, waits until it is framed, and finds its frame and tab.
+    Managed manage(const WindowDesc &desc) {
+        Managed m = harness::manage(c(), desc);
+        if (!m.tab) throw std::runtime_error("window not managed");
+        if (!requests_) requests_ = std::make_unique<PointerRequests>(s_->x.display(), m.frame);
+        return m;
     }
 
     Geometry geo(Window w) { return c().geometry(w); }
@@ -325,10 +299,9 @@ class Input : public ::testing::Test {
         return true;
     }
 
-    // Destroyed in the reverse order: recorder and connection first, the server last.
-    std::unique_ptr<XServer> x_;
-    std::unique_ptr<Wm> wm_;
-    std::unique_ptr<Connection> c_;
+    // Destroyed in the reverse order: the recorder first, then the connection, the
+    // manager and the server.
+    std::unique_ptr<harness::Session> s_;
     std::unique_ptr<PointerRequests> requests_;
     int th_ = 0;
     const int b_ = 2; // the default border width
@@ -339,9 +312,9 @@ class Input : public ::testing::Test {
 
 TEST_F(Input, KeyboardMovesStepSixteenSnapAndWarpThePointer) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g0 = geo(a.w);
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g0 = geo(a.window);
 
     struct Step {
         KeySym key;
@@ -353,14 +326,14 @@ TEST_F(Input, KeyboardMovesStepSixteenSnapAndWarpThePointer) {
         ASSERT_NO_FATAL_FAILURE(chord(s.key));
         x += s.dx;
         y += s.dy;
-        Geometry g = geo(a.w);
+        Geometry g = geo(a.window);
         EXPECT_EQ(g.x, x) << XKeysymToString(s.key);
         EXPECT_EQ(g.y, y) << XKeysymToString(s.key);
         EXPECT_EQ(g.width, g0.width);
         EXPECT_EQ(g.height, g0.height);
         // The pointer lands on the bottom-right pixel of the moved window.
         EXPECT_EQ(c().pointer(), std::make_pair(x + 199, y + 99)) << XKeysymToString(s.key);
-        auto notes = configures(a.w, true);
+        auto notes = configures(a.window, true);
         ASSERT_EQ(notes.size(), 1u) << XKeysymToString(s.key);
         EXPECT_EQ(notes[0].x, x);
         EXPECT_EQ(notes[0].y, y);
@@ -371,8 +344,8 @@ TEST_F(Input, KeyboardMovesStepSixteenSnapAndWarpThePointer) {
 
     // Every step snaps: a frame 20 pixels from the left edge of the screen, moved 16 to
     // the left, ends on the edge instead of 4 pixels beyond it.
-    Win e = manage(at(20, 600));
-    ASSERT_NO_FATAL_FAILURE(activate(e.w));
+    Managed e = manage(at(20, 600));
+    ASSERT_NO_FATAL_FAILURE(activate(e.window));
     ASSERT_EQ(geo(e.frame).x, 20);
     ASSERT_NO_FATAL_FAILURE(chord(XK_h));
     EXPECT_EQ(geo(e.frame).x, 0);
@@ -388,20 +361,20 @@ TEST_F(Input, KeyboardResizesFollowTheSizeHints) {
     hints.height_inc = 1;
     hints.max_width = 95;
     hints.max_height = 1000;
-    WindowSpec s1 = at(300, 300, 120, 100);
+    WindowDesc s1 = at(300, 300, 120, 100);
     s1.normal_hints = hints;
-    WindowSpec s2 = at(700, 600, 90, 100);
+    WindowDesc s2 = at(700, 600, 90, 100);
     s2.normal_hints = hints;
-    Win a = manage(s1);
-    Win b = manage(s2);
-    Win plain = manage(at(300, 700, 200, 100));
+    Managed a = manage(s1);
+    Managed b = manage(s2);
+    Managed plain = manage(at(300, 700, 200, 100));
 
     // Narrower: 120 - 16 = 104, onto the grid 100, clamped to 95.
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     ASSERT_LT(stack_index(a.frame), stack_index(plain.frame));
-    const Geometry ga = geo(a.w);
+    const Geometry ga = geo(a.window);
     ASSERT_NO_FATAL_FAILURE(chord(XK_u));
-    EXPECT_EQ(geo(a.w), (Geometry{ga.x, ga.y, 95, 100, 0}));
+    EXPECT_EQ(geo(a.window), (Geometry{ga.x, ga.y, 95, 100, 0}));
     EXPECT_EQ(geo(a.frame).width, 95u + 2 * b_);
     EXPECT_EQ(c().pointer(), std::make_pair(ga.x + 94, ga.y + 99));
     // A keyboard resize raises the window, and its tab above it.
@@ -410,94 +383,94 @@ TEST_F(Input, KeyboardResizesFollowTheSizeHints) {
 
     // Wider: 90 + 16 = 106, onto the grid 100, clamped to 95; the second pass puts the
     // clamped width back on the grid: 90.
-    ASSERT_NO_FATAL_FAILURE(activate(b.w));
-    const Geometry gb = geo(b.w);
+    ASSERT_NO_FATAL_FAILURE(activate(b.window));
+    const Geometry gb = geo(b.window);
     ASSERT_NO_FATAL_FAILURE(chord(XK_p));
-    EXPECT_EQ(geo(b.w), (Geometry{gb.x, gb.y, 90, 100, 0}));
+    EXPECT_EQ(geo(b.window), (Geometry{gb.x, gb.y, 90, 100, 0}));
     EXPECT_EQ(c().pointer(), std::make_pair(gb.x + 89, gb.y + 99));
 
     // Taller and shorter by 16, without hints; the client hears of each size.
-    ASSERT_NO_FATAL_FAILURE(activate(plain.w));
-    const Geometry gp = geo(plain.w);
+    ASSERT_NO_FATAL_FAILURE(activate(plain.window));
+    const Geometry gp = geo(plain.window);
     c().clear_events();
     ASSERT_NO_FATAL_FAILURE(chord(XK_i));
-    EXPECT_EQ(geo(plain.w), (Geometry{gp.x, gp.y, 200, 116, 0}));
+    EXPECT_EQ(geo(plain.window), (Geometry{gp.x, gp.y, 200, 116, 0}));
     EXPECT_EQ(c().pointer(), std::make_pair(gp.x + 199, gp.y + 115));
-    auto notes = configures(plain.w, true);
+    auto notes = configures(plain.window, true);
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(notes.back().height, 116);
     ASSERT_NO_FATAL_FAILURE(chord(XK_o));
     ASSERT_NO_FATAL_FAILURE(chord(XK_o));
-    EXPECT_EQ(geo(plain.w), (Geometry{gp.x, gp.y, 200, 84, 0}));
+    EXPECT_EQ(geo(plain.window), (Geometry{gp.x, gp.y, 200, 84, 0}));
     ASSERT_NO_FATAL_FAILURE(chord(XK_p));
-    EXPECT_EQ(geo(plain.w).width, 216u);
+    EXPECT_EQ(geo(plain.window).width, 216u);
     EXPECT_EQ(c().pointer(), std::make_pair(gp.x + 215, gp.y + 83));
 }
 
 TEST_F(Input, CornerKeysOnOneHead) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const auto p = c().pointer();
     const int right = W() - (200 + b_), bottom = H() - (b_ + 100), top = b_ + th_;
 
     ASSERT_NO_FATAL_FAILURE(chord(XK_n));
-    EXPECT_EQ(geo(a.w).x, b_);
-    EXPECT_EQ(geo(a.w).y, top);
+    EXPECT_EQ(geo(a.window).x, b_);
+    EXPECT_EQ(geo(a.window).y, top);
     EXPECT_EQ(geo(a.tab).y, 0); // the tab stays on screen
     ASSERT_NO_FATAL_FAILURE(chord(XK_m));
-    EXPECT_EQ(geo(a.w).x, right);
-    EXPECT_EQ(geo(a.w).y, top);
+    EXPECT_EQ(geo(a.window).x, right);
+    EXPECT_EQ(geo(a.window).y, top);
     ASSERT_NO_FATAL_FAILURE(chord(XK_comma));
-    EXPECT_EQ(geo(a.w).x, b_);
-    EXPECT_EQ(geo(a.w).y, bottom);
+    EXPECT_EQ(geo(a.window).x, b_);
+    EXPECT_EQ(geo(a.window).y, bottom);
     ASSERT_NO_FATAL_FAILURE(chord(XK_period));
-    EXPECT_EQ(geo(a.w).x, right);
-    EXPECT_EQ(geo(a.w).y, bottom);
+    EXPECT_EQ(geo(a.window).x, right);
+    EXPECT_EQ(geo(a.window).y, bottom);
     EXPECT_EQ(geo(a.frame).x + static_cast<int>(geo(a.frame).width), W());
     EXPECT_EQ(geo(a.frame).y + static_cast<int>(geo(a.frame).height), H());
     // Corner keys never move the pointer, and never resize.
     EXPECT_EQ(c().pointer(), p);
-    EXPECT_EQ(geo(a.w).width, 200u);
+    EXPECT_EQ(geo(a.window).width, 200u);
 
     // With the tab hidden the frame's top edge meets the screen's top edge.
     ASSERT_NO_FATAL_FAILURE(chord(XK_t));
     ASSERT_NO_FATAL_FAILURE(chord(XK_n));
     EXPECT_EQ(geo(a.frame).y, 0);
-    EXPECT_EQ(geo(a.w).x, b_);
+    EXPECT_EQ(geo(a.window).x, b_);
 }
 
 TEST_F(Input, CornerKeysUseTheHeadUnderThePointer) {
     // Head 0: 640x480 at (0, 0); head 1: 800x600 at (640, 0).
-    start({}, std::make_unique<XServer>(XServer::two_heads(640, 480, 800, 600)));
-    Win a = manage(at(100, 100));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    start({}, XServer::two_heads(640, 480, 800, 600));
+    Managed a = manage(at(100, 100));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     // The window lies on head 0; the pointer goes to head 1 (over the bare root).
     c().move_pointer(1000, 300);
     ASSERT_NO_FATAL_FAILURE(chord(XK_n));
-    EXPECT_EQ(geo(a.w).x, 640 + b_);
-    EXPECT_EQ(geo(a.w).y, b_ + th_);
+    EXPECT_EQ(geo(a.window).x, 640 + b_);
+    EXPECT_EQ(geo(a.window).y, b_ + th_);
     c().move_pointer(1000, 300);
     ASSERT_NO_FATAL_FAILURE(chord(XK_period));
-    EXPECT_EQ(geo(a.w).x, 640 + 800 - (200 + b_));
-    EXPECT_EQ(geo(a.w).y, 600 - (b_ + 100));
+    EXPECT_EQ(geo(a.window).x, 640 + 800 - (200 + b_));
+    EXPECT_EQ(geo(a.window).y, 600 - (b_ + 100));
     ASSERT_NO_FATAL_FAILURE(chord(XK_m));
-    EXPECT_EQ(geo(a.w).x, 640 + 800 - (200 + b_));
-    EXPECT_EQ(geo(a.w).y, b_ + th_);
+    EXPECT_EQ(geo(a.window).x, 640 + 800 - (200 + b_));
+    EXPECT_EQ(geo(a.window).y, b_ + th_);
     // Back on head 0, the shorter one.
     c().move_pointer(300, 200);
     ASSERT_NO_FATAL_FAILURE(chord(XK_comma));
-    EXPECT_EQ(geo(a.w).x, b_);
-    EXPECT_EQ(geo(a.w).y, 480 - (b_ + 100));
+    EXPECT_EQ(geo(a.window).x, b_);
+    EXPECT_EQ(geo(a.window).y, 480 - (b_ + 100));
 }
 
 TEST_F(Input, RaiseAndLowerByKeyAndWheel) {
     start();
-    Win a = manage(at(100, 100, 300, 200));
-    Win b = manage(at(200, 150, 300, 200));
+    Managed a = manage(at(100, 100, 300, 200));
+    Managed b = manage(at(200, 150, 300, 200));
     ASSERT_GT(stack_index(b.frame), stack_index(a.frame));
     // Into the part of A that B does not cover.
-    ASSERT_NO_FATAL_FAILURE(activate(a.w, 20, 20));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window, 20, 20));
 
     ASSERT_NO_FATAL_FAILURE(chord(XK_Up));
     EXPECT_GT(stack_index(a.frame), stack_index(b.frame));
@@ -522,13 +495,13 @@ TEST_F(Input, RaiseAndLowerByKeyAndWheel) {
 
 TEST_F(Input, TabToggleAndHideKeys) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     ASSERT_EQ(c().map_state(a.tab), IsViewable);
 
     ASSERT_NO_FATAL_FAILURE(chord(XK_t));
     EXPECT_TRUE(wait_map_state(a.tab, IsUnmapped));
-    EXPECT_EQ(c().map_state(a.w), IsViewable);
+    EXPECT_EQ(c().map_state(a.window), IsViewable);
     ASSERT_NO_FATAL_FAILURE(chord(XK_t));
     EXPECT_TRUE(wait_map_state(a.tab, IsViewable));
 
@@ -536,14 +509,14 @@ TEST_F(Input, TabToggleAndHideKeys) {
     // the same key brings it back, with the focus.
     ASSERT_NO_FATAL_FAILURE(chord(XK_s));
     EXPECT_TRUE(wait_map_state(a.frame, IsUnmapped));
-    EXPECT_EQ(c().map_state(a.w), IsUnmapped);
+    EXPECT_EQ(c().map_state(a.window), IsUnmapped);
     EXPECT_EQ(c().map_state(a.tab), IsViewable);
-    EXPECT_EQ(c().wm_state(a.w), 3);
-    EXPECT_TRUE(c().is_framed(a.w));
+    EXPECT_EQ(c().wm_state(a.window), 3);
+    EXPECT_TRUE(c().is_framed(a.window));
     ASSERT_NO_FATAL_FAILURE(chord(XK_s));
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
-    EXPECT_EQ(c().wm_state(a.w), 1);
-    EXPECT_TRUE(c().wait_until([&] { return c().focus() == a.w; }));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
+    EXPECT_EQ(c().wm_state(a.window), 1);
+    EXPECT_TRUE(c().wait_until([&] { return c().focus() == a.window; }));
 
     // Hiding a window whose tab is hidden shows the tab first; it stays after restoring.
     ASSERT_NO_FATAL_FAILURE(chord(XK_t));
@@ -552,15 +525,15 @@ TEST_F(Input, TabToggleAndHideKeys) {
     EXPECT_TRUE(wait_map_state(a.frame, IsUnmapped));
     EXPECT_EQ(c().map_state(a.tab), IsViewable);
     ASSERT_NO_FATAL_FAILURE(chord(XK_s));
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
     EXPECT_EQ(c().map_state(a.tab), IsViewable);
 }
 
 TEST_F(Input, MaximizeKeys) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g0 = geo(a.w);
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g0 = geo(a.window);
     const auto p = c().pointer();
     const Geometry vert{g0.x, b_ + th_, 200, static_cast<unsigned>(H() - th_ - 2 * b_), 0};
     const Geometry horz{b_, g0.y, static_cast<unsigned>(W() - 2 * b_), 100, 0};
@@ -568,51 +541,51 @@ TEST_F(Input, MaximizeKeys) {
                         static_cast<unsigned>(H() - th_ - 2 * b_), 0};
 
     ASSERT_NO_FATAL_FAILURE(chord(XK_v));
-    EXPECT_EQ(geo(a.w), vert);
+    EXPECT_EQ(geo(a.window), vert);
     ASSERT_NO_FATAL_FAILURE(chord(XK_v));
-    EXPECT_EQ(geo(a.w), g0);
+    EXPECT_EQ(geo(a.window), g0);
     ASSERT_NO_FATAL_FAILURE(chord(XK_b));
-    EXPECT_EQ(geo(a.w), horz);
+    EXPECT_EQ(geo(a.window), horz);
     ASSERT_NO_FATAL_FAILURE(chord(XK_b));
-    EXPECT_EQ(geo(a.w), g0);
+    EXPECT_EQ(geo(a.window), g0);
     ASSERT_NO_FATAL_FAILURE(chord(XK_x));
-    EXPECT_EQ(geo(a.w), both);
+    EXPECT_EQ(geo(a.window), both);
     EXPECT_EQ(geo(a.frame),
               (Geometry{0, th_, static_cast<unsigned>(W()), static_cast<unsigned>(H() - th_), 0}));
     ASSERT_NO_FATAL_FAILURE(chord(XK_x));
-    EXPECT_EQ(geo(a.w), g0);
+    EXPECT_EQ(geo(a.window), g0);
     // Maximized one way only, the key for both toggles each direction on its own.
     ASSERT_NO_FATAL_FAILURE(chord(XK_v));
     ASSERT_NO_FATAL_FAILURE(chord(XK_x));
-    EXPECT_EQ(geo(a.w), horz);
+    EXPECT_EQ(geo(a.window), horz);
     // No maximize moves the pointer.
     EXPECT_EQ(c().pointer(), p);
 }
 
 TEST_F(Input, CloseAndFixedKeys) {
     start();
-    WindowSpec polite = at(400, 300);
+    WindowDesc polite = at(400, 300);
     polite.protocols = {"WM_DELETE_WINDOW"};
-    Win a = manage(polite);
-    Win other = manage(at(100, 700));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(polite);
+    Managed other = manage(at(100, 700));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
 
     ASSERT_NO_FATAL_FAILURE(chord(XK_q));
-    EXPECT_TRUE(c().wait_until([&] { return delete_requests(a.w) == 1; }));
-    EXPECT_EQ(delete_requests(other.w), 0);
+    EXPECT_TRUE(c().wait_until([&] { return delete_requests(a.window) == 1; }));
+    EXPECT_EQ(delete_requests(other.window), 0);
 
     // Fixed: shown on every desktop; fixed again: lives on the desktop shown then.
     ASSERT_NO_FATAL_FAILURE(chord(XK_f));
     ASSERT_NO_FATAL_FAILURE(chord(XK_2));
     EXPECT_EQ(desktop(), 2);
-    EXPECT_TRUE(wait_map_state(other.w, IsUnmapped));
-    EXPECT_EQ(c().map_state(a.w), IsViewable);
+    EXPECT_TRUE(wait_map_state(other.window, IsUnmapped));
+    EXPECT_EQ(c().map_state(a.window), IsViewable);
     ASSERT_NO_FATAL_FAILURE(chord(XK_f));
     ASSERT_NO_FATAL_FAILURE(chord(XK_1));
-    EXPECT_TRUE(wait_map_state(a.w, IsUnmapped));
-    EXPECT_EQ(c().map_state(other.w), IsViewable);
+    EXPECT_TRUE(wait_map_state(a.window, IsUnmapped));
+    EXPECT_EQ(c().map_state(other.window), IsViewable);
     ASSERT_NO_FATAL_FAILURE(chord(XK_2));
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
 }
 
 // ---------------------------------------------------------------------------
@@ -621,31 +594,31 @@ TEST_F(Input, CloseAndFixedKeys) {
 TEST_F(Input, WithoutActiveClientOnlyDesktopKeysAct) {
     start();
     c().move_pointer(W() - 1, H() - 1); // over the bare root, away from every window
-    WindowSpec desc = at(400, 300);
+    WindowDesc desc = at(400, 300);
     desc.protocols = {"WM_DELETE_WINDOW"};
-    Win a = manage(desc);
-    ASSERT_NE(c().focus(), a.w);
-    const Geometry g0 = geo(a.w);
+    Managed a = manage(desc);
+    ASSERT_NE(c().focus(), a.window);
+    const Geometry g0 = geo(a.window);
     const int top = stack_index(a.frame);
 
     for (KeySym k : {XK_h, XK_l, XK_q, XK_Down, XK_i, XK_n, XK_v, XK_s, XK_t})
         ASSERT_NO_FATAL_FAILURE(chord(k));
-    EXPECT_EQ(geo(a.w), g0);
+    EXPECT_EQ(geo(a.window), g0);
     EXPECT_EQ(stack_index(a.frame), top);
     EXPECT_EQ(c().map_state(a.tab), IsViewable);
-    EXPECT_EQ(c().map_state(a.w), IsViewable);
-    EXPECT_EQ(delete_requests(a.w), 0);
+    EXPECT_EQ(c().map_state(a.window), IsViewable);
+    EXPECT_EQ(delete_requests(a.window), 0);
     EXPECT_EQ(c().pointer(), std::make_pair(W() - 1, H() - 1));
 
     ASSERT_EQ(desktop(), 1);
     ASSERT_EQ(desktop_count(), 3);
     ASSERT_NO_FATAL_FAILURE(chord(XK_2));
     EXPECT_EQ(desktop(), 2);
-    EXPECT_TRUE(wait_map_state(a.w, IsUnmapped));
-    EXPECT_EQ(c().wm_state(a.w), 3);
+    EXPECT_TRUE(wait_map_state(a.window, IsUnmapped));
+    EXPECT_EQ(c().wm_state(a.window), 3);
     ASSERT_NO_FATAL_FAILURE(chord(XK_Left));
     EXPECT_EQ(desktop(), 1);
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
     ASSERT_NO_FATAL_FAILURE(chord(XK_Left)); // no wrap-around
     EXPECT_EQ(desktop(), 1);
     ASSERT_NO_FATAL_FAILURE(chord(XK_Right));
@@ -665,26 +638,26 @@ TEST_F(Input, WithoutActiveClientOnlyDesktopKeysAct) {
     EXPECT_EQ(desktop(), 8);
     EXPECT_EQ(desktop_count(), 9);
     ASSERT_NO_FATAL_FAILURE(chord(XK_1));
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
-    EXPECT_EQ(geo(a.w), g0);
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
+    EXPECT_EQ(geo(a.window), g0);
 }
 
 TEST_F(Input, AltTabCyclesFromNewestToOldest) {
     start();
     c().move_pointer(W() - 1, H() - 1); // over the bare root: nothing gets entered
-    Win a = manage(at(100, 100));
-    Win b = manage(at(400, 100));
-    Win d = manage(at(700, 100));
+    Managed a = manage(at(100, 100));
+    Managed b = manage(at(400, 100));
+    Managed d = manage(at(700, 100));
     // The newest window of all lives on desktop 2 and is skipped on desktop 1.
     ASSERT_NO_FATAL_FAILURE(chord(XK_2));
-    Win e = manage(at(100, 500));
+    Managed e = manage(at(100, 500));
     ASSERT_NO_FATAL_FAILURE(chord(XK_1));
-    ASSERT_TRUE(wait_map_state(e.w, IsUnmapped));
-    ASSERT_NE(c().focus(), d.w);
+    ASSERT_TRUE(wait_map_state(e.window, IsUnmapped));
+    ASSERT_NE(c().focus(), d.window);
 
     // Without an active client: the newest window of the desktop; then older ones, and
     // round to the newest again. Each is raised.
-    for (Window expected : {d.w, b.w, a.w, d.w, b.w}) {
+    for (Window expected : {d.window, b.window, a.window, d.window, b.window}) {
         c().key_chord(XK_Tab, Mod1Mask);
         ASSERT_TRUE(c().sync_with_wm());
         EXPECT_TRUE(c().wait_until([&] { return c().focus() == expected; }));
@@ -694,7 +667,7 @@ TEST_F(Input, AltTabCyclesFromNewestToOldest) {
             EXPECT_GT(stack_index(frame), stack_index(other));
         }
     }
-    EXPECT_EQ(c().map_state(e.w), IsUnmapped);
+    EXPECT_EQ(c().map_state(e.window), IsUnmapped);
     EXPECT_EQ(c().pointer(), std::make_pair(W() - 1, H() - 1));
 }
 
@@ -708,32 +681,32 @@ TEST_F(Input, CommandKeysRunWithoutActiveClient) {
     EXPECT_TRUE(c().wait_until([&] { return exists(two); }));
     ASSERT_NO_FATAL_FAILURE(chord(XK_e));
     EXPECT_TRUE(c().wait_until([&] { return exists(three); }));
-    EXPECT_TRUE(wm_->running());
+    EXPECT_TRUE(wm().running());
 }
 
 TEST_F(Input, CapsLockAndNumLockDoNotChangeTheChords) {
     start();
-    Win a = manage(at(400, 300));
-    Win b = manage(at(800, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    int x = geo(a.w).x;
+    Managed a = manage(at(400, 300));
+    Managed b = manage(at(800, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    int x = geo(a.window).x;
     for (unsigned locks : {unsigned{LockMask}, unsigned{Mod2Mask}, unsigned{LockMask | Mod2Mask}}) {
         ASSERT_NO_FATAL_FAILURE(chord(XK_l, locks));
         x += 16;
-        EXPECT_EQ(geo(a.w).x, x) << "locks " << locks;
+        EXPECT_EQ(geo(a.window).x, x) << "locks " << locks;
     }
     // Shift is not part of any chord: the key goes to the focused window instead.
     ASSERT_NO_FATAL_FAILURE(chord(XK_l, ShiftMask));
-    EXPECT_EQ(geo(a.w).x, x);
+    EXPECT_EQ(geo(a.window).x, x);
     // Alt+Tab with both locks on.
     c().key_chord(XK_Tab, Mod1Mask | LockMask | Mod2Mask);
     ASSERT_TRUE(c().sync_with_wm());
-    EXPECT_TRUE(c().wait_until([&] { return c().focus() == b.w; }));
+    EXPECT_TRUE(c().wait_until([&] { return c().focus() == b.window; }));
     // The locks are off again: the plain chord still works, on the new active client.
-    const int bx = geo(b.w).x;
+    const int bx = geo(b.window).x;
     ASSERT_NO_FATAL_FAILURE(chord(XK_h));
-    EXPECT_EQ(geo(b.w).x, bx - 16);
-    EXPECT_EQ(geo(a.w).x, x);
+    EXPECT_EQ(geo(b.window).x, bx - 16);
+    EXPECT_EQ(geo(a.window).x, x);
 }
 
 // A Control+Alt chord on a key given by its code, for keys the test's own keysym lookup
@@ -750,8 +723,8 @@ void chord_on_keycode(Connection &c, KeyCode code) {
 // its new key and no longer on its old one.
 TEST_F(Input, BindingsFollowAKeyMovedToAnotherKeycode) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const KeyCode old_code = XKeysymToKeycode(dpy(), XK_l);
     int min = 0, max = 0, per = 0;
     XDisplayKeycodes(dpy(), &min, &max);
@@ -766,29 +739,29 @@ TEST_F(Input, BindingsFollowAKeyMovedToAnotherKeycode) {
     XChangeKeyboardMapping(dpy(), old_code, 1, &other, 1);
     ASSERT_TRUE(c().sync_with_wm());
 
-    const int x = geo(a.w).x;
+    const int x = geo(a.window).x;
     chord_on_keycode(c(), spare);
     ASSERT_TRUE(c().sync_with_wm());
-    EXPECT_EQ(geo(a.w).x, x + 16);
+    EXPECT_EQ(geo(a.window).x, x + 16);
     chord_on_keycode(c(), old_code);
     ASSERT_TRUE(c().sync_with_wm());
-    EXPECT_EQ(geo(a.w).x, x + 16);
+    EXPECT_EQ(geo(a.window).x, x + 16);
 }
 
 // With a layout whose first group has no Latin letters (Russian, then US), the chords work
 // on the keys that carry their letters in the other group.
 TEST_F(Input, BindingsWorkInEveryLayoutGroup) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const KeyCode l_code = XKeysymToKeycode(dpy(), XK_l);
-    harness::Process layout({"setxkbmap", "-display", x_->display(), "ru,us"});
+    harness::Process layout({"setxkbmap", "-display", DisplayString(dpy()), "ru,us"});
     ASSERT_EQ(layout.wait_exit(), 0) << layout.err();
     ASSERT_TRUE(c().sync_with_wm());
-    const int x = geo(a.w).x;
+    const int x = geo(a.window).x;
     chord_on_keycode(c(), l_code);
     ASSERT_TRUE(c().sync_with_wm());
-    EXPECT_EQ(geo(a.w).x, x + 16);
+    EXPECT_EQ(geo(a.window).x, x + 16);
 }
 
 // ---------------------------------------------------------------------------
@@ -796,39 +769,39 @@ TEST_F(Input, BindingsWorkInEveryLayoutGroup) {
 
 TEST_F(Input, Button1DragOnTheBorderMovesAndSnaps) {
     start();
-    Win a = manage(at(400, 300));
-    Win n = manage(at(600, 600));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    Managed n = manage(at(600, 600));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     ASSERT_GT(stack_index(n.frame), stack_index(a.frame));
-    const Geometry g = geo(a.w);
+    const Geometry g = geo(a.window);
 
     // Far from every edge the window follows the pointer exactly, on every motion. The
     // press raised it above its neighbour.
-    Offset o = begin_move(a.w, g.x - 1, g.y + 50);
+    Offset o = begin_move(a.window, g.x - 1, g.y + 50);
     EXPECT_GT(stack_index(a.frame), stack_index(n.frame));
     EXPECT_GT(stack_index(a.tab), stack_index(a.frame));
-    EXPECT_EQ(drag_to(a.w, o, g.x + 30, g.y + 20), std::make_pair(g.x + 30, g.y + 20));
-    EXPECT_TRUE(wait_at(a.w, g.x + 30, g.y + 20));
-    EXPECT_EQ(drag_to(a.w, o, g.x + 50, g.y + 40), std::make_pair(g.x + 50, g.y + 40));
+    EXPECT_EQ(drag_to(a.window, o, g.x + 30, g.y + 20), std::make_pair(g.x + 30, g.y + 20));
+    EXPECT_TRUE(wait_at(a.window, g.x + 30, g.y + 20));
+    EXPECT_EQ(drag_to(a.window, o, g.x + 50, g.y + 40), std::make_pair(g.x + 50, g.y + 40));
     ASSERT_NO_FATAL_FAILURE(release());
-    EXPECT_EQ(geo(a.w), (Geometry{g.x + 50, g.y + 40, 200, 100, 0}));
+    EXPECT_EQ(geo(a.window), (Geometry{g.x + 50, g.y + 40, 200, 100, 0}));
     EXPECT_EQ(geo(a.tab).x, g.x + 50 - b_);
     EXPECT_EQ(geo(a.tab).y, g.y + 40 - b_ - th_);
 
     // 5 pixels from the left edge of the screen: the frame snaps onto it.
-    Geometry h = geo(a.w);
-    o = begin_move(a.w, h.x - 1, h.y + 50);
-    EXPECT_EQ(drag_to(a.w, o, b_ + 5, h.y), std::make_pair(b_, h.y));
+    Geometry h = geo(a.window);
+    o = begin_move(a.window, h.x - 1, h.y + 50);
+    EXPECT_EQ(drag_to(a.window, o, b_ + 5, h.y), std::make_pair(b_, h.y));
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_EQ(geo(a.frame).x, 0);
 
     // 5 pixels right of the neighbour's frame, overlapping it vertically: the frames end
     // touching.
     const Geometry nf = geo(n.frame);
-    h = geo(a.w);
-    o = begin_move(a.w, h.x - 1, h.y + 50);
+    h = geo(a.window);
+    o = begin_move(a.window, h.x - 1, h.y + 50);
     const int nright = nf.x + static_cast<int>(nf.width);
-    EXPECT_EQ(drag_to(a.w, o, nright + 5 + b_, nf.y + 20 + b_),
+    EXPECT_EQ(drag_to(a.window, o, nright + 5 + b_, nf.y + 20 + b_),
               std::make_pair(nright + b_, nf.y + 20 + b_));
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_EQ(geo(a.frame).x, nright);
@@ -836,11 +809,11 @@ TEST_F(Input, Button1DragOnTheBorderMovesAndSnaps) {
     EXPECT_EQ(geo(n.frame), nf);
 
     // Alt+Button1 anywhere inside the window moves it as well.
-    h = geo(a.w);
-    o = begin_move(a.w, h.x + 100, h.y + 50, Button1, Mod1Mask);
-    EXPECT_EQ(drag_to(a.w, o, h.x + 100, h.y - 100), std::make_pair(h.x + 100, h.y - 100));
+    h = geo(a.window);
+    o = begin_move(a.window, h.x + 100, h.y + 50, Button1, Mod1Mask);
+    EXPECT_EQ(drag_to(a.window, o, h.x + 100, h.y - 100), std::make_pair(h.x + 100, h.y - 100));
     ASSERT_NO_FATAL_FAILURE(release(Button1, Mod1Mask));
-    EXPECT_EQ(geo(a.w).x, h.x + 100);
+    EXPECT_EQ(geo(a.window).x, h.x + 100);
 }
 
 class SolidResize : public Input, public ::testing::WithParamInterface<int> {};
@@ -848,9 +821,9 @@ class SolidResize : public Input, public ::testing::WithParamInterface<int> {};
 TEST_P(SolidResize, Button3ResizeShowsTheClientItsSizeAsConfigured) {
     const bool solid = GetParam() != 0;
     start({"-snap", "0", "-sr", solid ? "1" : "0"});
-    Win a = manage(at(300, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g = geo(a.w);
+    Managed a = manage(at(300, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g = geo(a.window);
     const unsigned tw = geo(a.tab).width;
     ASSERT_LT(tw, 100u);
     c().clear_events();
@@ -863,9 +836,9 @@ TEST_P(SolidResize, Button3ResizeShowsTheClientItsSizeAsConfigured) {
     c().move_pointer(g.x + 300, g.y + 150);
     EXPECT_TRUE(wait_size(a.frame, 300 + 2 * b_, 150 + 2 * b_));
     if (solid) {
-        EXPECT_TRUE(wait_size(a.w, 300, 150));
+        EXPECT_TRUE(wait_size(a.window, 300, 150));
     } else {
-        EXPECT_EQ(geo(a.w), g); // the application sees its old size until the release
+        EXPECT_EQ(geo(a.window), g); // the application sees its old size until the release
     }
     // Left of the window's left edge: the mirrored distance. The tab is cut to the
     // narrow window, and gets its width back when the window is wide enough again.
@@ -876,11 +849,11 @@ TEST_P(SolidResize, Button3ResizeShowsTheClientItsSizeAsConfigured) {
     c().move_pointer(g.x + 100, g.y + 50);
     EXPECT_TRUE(wait_size(a.frame, 100 + 2 * b_, 50 + 2 * b_));
     if (solid) {
-        EXPECT_TRUE(wait_size(a.w, 100, 50));
+        EXPECT_TRUE(wait_size(a.window, 100, 50));
     }
     EXPECT_TRUE(c().wait_until([&] { return geo(a.tab).width == tw; }));
     // No notification during the drag; with solid resizing the real size changes only.
-    auto during = configures(a.w, false);
+    auto during = configures(a.window, false);
     if (solid) {
         EXPECT_FALSE(during.empty());
     } else {
@@ -890,9 +863,9 @@ TEST_P(SolidResize, Button3ResizeShowsTheClientItsSizeAsConfigured) {
         EXPECT_FALSE(e.send_event);
 
     ASSERT_NO_FATAL_FAILURE(release(Button3));
-    EXPECT_EQ(geo(a.w), (Geometry{g.x, g.y, 100, 50, 0}));
-    auto all = configures(a.w, false);
-    auto synthetic = configures(a.w, true);
+    EXPECT_EQ(geo(a.window), (Geometry{g.x, g.y, 100, 50, 0}));
+    auto all = configures(a.window, false);
+    auto synthetic = configures(a.window, true);
     ASSERT_EQ(synthetic.size(), 1u);
     EXPECT_EQ(synthetic[0].x, g.x);
     EXPECT_EQ(synthetic[0].y, g.y);
@@ -912,15 +885,15 @@ INSTANTIATE_TEST_SUITE_P(Input, SolidResize, ::testing::Values(0, 1),
 
 TEST_F(Input, Button2HidesAndTheTabRestores) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const Geometry fg = geo(a.frame);
 
     ASSERT_NO_FATAL_FAILURE(click_at(fg.x, fg.y + 50, Button2));
     EXPECT_TRUE(wait_map_state(a.frame, IsUnmapped));
-    EXPECT_EQ(c().map_state(a.w), IsUnmapped);
+    EXPECT_EQ(c().map_state(a.window), IsUnmapped);
     EXPECT_EQ(c().map_state(a.tab), IsViewable);
-    EXPECT_EQ(c().wm_state(a.w), 3);
+    EXPECT_EQ(c().wm_state(a.window), 3);
 
     // Button2 on the bare root does nothing.
     ASSERT_NO_FATAL_FAILURE(click_at(W() - 10, H() - 10, Button2));
@@ -930,50 +903,50 @@ TEST_F(Input, Button2HidesAndTheTabRestores) {
     // Through the tab, the only part left on screen.
     const Geometry tg = geo(a.tab);
     ASSERT_NO_FATAL_FAILURE(click_at(tg.x + 5, tg.y + th_ / 2, Button2));
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
     EXPECT_EQ(c().map_state(a.frame), IsViewable);
-    EXPECT_EQ(c().wm_state(a.w), 1);
-    EXPECT_TRUE(c().wait_until([&] { return c().focus() == a.w; }));
+    EXPECT_EQ(c().wm_state(a.window), 1);
+    EXPECT_TRUE(c().wait_until([&] { return c().focus() == a.window; }));
     EXPECT_EQ(geo(a.frame), fg);
 }
 
 TEST_F(Input, WheelOnTheRootSwitchesDesktopsWithinBounds) {
     start();
-    Win a = manage(at(400, 300));
+    Managed a = manage(at(400, 300));
     const int x = W() - 10, y = H() - 10; // bare root
     for (long expected : {2, 3, 3}) {
         ASSERT_NO_FATAL_FAILURE(click_at(x, y, Button4));
         EXPECT_EQ(desktop(), expected);
     }
-    EXPECT_TRUE(wait_map_state(a.w, IsUnmapped));
+    EXPECT_TRUE(wait_map_state(a.window, IsUnmapped));
     for (long expected : {2, 1, 1}) {
         ASSERT_NO_FATAL_FAILURE(click_at(x, y, Button5));
         EXPECT_EQ(desktop(), expected);
     }
-    EXPECT_TRUE(wait_map_state(a.w, IsViewable));
+    EXPECT_TRUE(wait_map_state(a.window, IsViewable));
     EXPECT_EQ(desktop_count(), 3);
 }
 
 TEST_F(Input, RootClickModeMovesAWindowThatIsNotActive) {
     start();
-    Win a = manage(at(100, 100, 300, 200));
-    Win b = manage(at(300, 200, 300, 200));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w, 20, 20));
+    Managed a = manage(at(100, 100, 300, 200));
+    Managed b = manage(at(300, 200, 300, 200));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window, 20, 20));
     ASSERT_NO_FATAL_FAILURE(chord(XK_Up)); // A above B
     ASSERT_GT(stack_index(a.frame), stack_index(b.frame));
-    const Geometry ga = geo(a.w), gb = geo(b.w);
+    const Geometry ga = geo(a.window), gb = geo(b.window);
 
     // Button1 on the root starts the mode; B, not active, is picked by the next press,
     // raised and moved.
     press_for_grab(W() - 10, H() - 10);
     c().button_up(Button1);
-    Offset o = begin_move(b.w, gb.x + 250, gb.y + 150);
+    Offset o = begin_move(b.window, gb.x + 250, gb.y + 150);
     EXPECT_GT(stack_index(b.frame), stack_index(a.frame));
-    EXPECT_EQ(drag_to(b.w, o, gb.x + 330, gb.y + 230), std::make_pair(gb.x + 330, gb.y + 230));
+    EXPECT_EQ(drag_to(b.window, o, gb.x + 330, gb.y + 230), std::make_pair(gb.x + 330, gb.y + 230));
     ASSERT_NO_FATAL_FAILURE(release());
-    EXPECT_EQ(geo(b.w).x, gb.x + 330);
-    EXPECT_EQ(geo(b.w).y, gb.y + 230);
-    EXPECT_EQ(geo(a.w), ga);
+    EXPECT_EQ(geo(b.window).x, gb.x + 330);
+    EXPECT_EQ(geo(b.window).y, gb.y + 230);
+    EXPECT_EQ(geo(a.window), ga);
 
     // Button1 on the root, then a press on the bare root: the mode ends, nothing moves.
     press_for_grab(W() - 10, H() - 10);
@@ -981,71 +954,71 @@ TEST_F(Input, RootClickModeMovesAWindowThatIsNotActive) {
     c().move_pointer(W() - 20, 20);
     c().click(Button1);
     ASSERT_TRUE(c().sync_with_wm()) << "root-click mode did not end";
-    EXPECT_EQ(geo(a.w), ga);
-    EXPECT_EQ(geo(b.w).x, gb.x + 330);
+    EXPECT_EQ(geo(a.window), ga);
+    EXPECT_EQ(geo(b.window).x, gb.x + 330);
     EXPECT_EQ(desktop(), 1);
 }
 
 TEST_F(Input, DraggingAgainstTheScreenEdgeFlipsTheDesktop) {
     start();
-    Win a = manage(at(400, 300));
-    Win other = manage(at(100, 700));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g = geo(a.w);
+    Managed a = manage(at(400, 300));
+    Managed other = manage(at(100, 700));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g = geo(a.window);
     const int py = g.y + 50;
 
     // Desktop 1 of 3, to the last column of the screen: the pointer jumps to x 5, view and
     // window go to desktop 2, and the window follows the pointer to the left edge (where
     // it snaps).
-    Offset o = begin_move(a.w, g.x - 1, py);
+    Offset o = begin_move(a.window, g.x - 1, py);
     c().move_pointer(W() - 3, py); // the third column from the right is not enough
-    EXPECT_EQ(told(a.w).first, W() - 3 + o.x);
+    EXPECT_EQ(told(a.window).first, W() - 3 + o.x);
     EXPECT_EQ(c().pointer(), std::make_pair(W() - 3, py));
     c().move_pointer(W() - 1, py);
-    EXPECT_EQ(told(a.w).first, W() - 1 + o.x);
-    EXPECT_EQ(told(a.w), std::make_pair(b_, g.y));
+    EXPECT_EQ(told(a.window).first, W() - 1 + o.x);
+    EXPECT_EQ(told(a.window), std::make_pair(b_, g.y));
     EXPECT_EQ(c().pointer(), std::make_pair(5, py));
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_EQ(desktop(), 2);
-    EXPECT_TRUE(wait_map_state(other.w, IsUnmapped));
-    EXPECT_EQ(c().map_state(a.w), IsViewable);
-    EXPECT_EQ(geo(a.w).x, b_);
+    EXPECT_TRUE(wait_map_state(other.window, IsUnmapped));
+    EXPECT_EQ(c().map_state(a.window), IsViewable);
+    EXPECT_EQ(geo(a.window).x, b_);
 
     // From desktop 2, the first three columns lead back to desktop 1.
-    o = begin_move(a.w, 1, py); // on the frame's left border
+    o = begin_move(a.window, 1, py); // on the frame's left border
     c().move_pointer(3, py);
-    EXPECT_EQ(told(a.w).first, b_); // snapped back to the edge; no flip yet
+    EXPECT_EQ(told(a.window).first, b_); // snapped back to the edge; no flip yet
     EXPECT_EQ(c().pointer(), std::make_pair(3, py));
     c().move_pointer(2, py);
-    EXPECT_EQ(told(a.w).first, b_);
-    EXPECT_EQ(told(a.w).first, W() - 5 + o.x);
+    EXPECT_EQ(told(a.window).first, b_);
+    EXPECT_EQ(told(a.window).first, W() - 5 + o.x);
     EXPECT_EQ(c().pointer().first, W() - 5);
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_EQ(desktop(), 1);
-    EXPECT_TRUE(wait_map_state(other.w, IsViewable));
-    EXPECT_EQ(c().map_state(a.w), IsViewable);
+    EXPECT_TRUE(wait_map_state(other.window, IsViewable));
+    EXPECT_EQ(c().map_state(a.window), IsViewable);
 
     // On the last desktop nothing happens at the right edge.
     ASSERT_NO_FATAL_FAILURE(chord(XK_3));
-    Win d = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(d.w));
-    const Geometry gd = geo(d.w);
-    o = begin_move(d.w, gd.x - 1, gd.y + 50);
+    Managed d = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(d.window));
+    const Geometry gd = geo(d.window);
+    o = begin_move(d.window, gd.x - 1, gd.y + 50);
     c().move_pointer(W() - 1, gd.y + 50);
-    EXPECT_EQ(told(d.w).first, W() - 1 + o.x);
+    EXPECT_EQ(told(d.window).first, W() - 1 + o.x);
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_EQ(c().pointer(), std::make_pair(W() - 1, gd.y + 50));
     EXPECT_EQ(desktop(), 3);
-    EXPECT_EQ(c().map_state(d.w), IsViewable);
-    EXPECT_EQ(c().map_state(a.w), IsUnmapped);
+    EXPECT_EQ(c().map_state(d.window), IsViewable);
+    EXPECT_EQ(c().map_state(a.window), IsUnmapped);
 }
 
 TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
     start();
-    WindowSpec desc = at(300, 300, 300, 100);
+    WindowDesc desc = at(300, 300, 300, 100);
     desc.name = "tab";
-    Win a = manage(desc);
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(desc);
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const Geometry fg = geo(a.frame), tg0 = geo(a.tab);
     const int tw = static_cast<int>(tg0.width);
     ASSERT_EQ(tg0.x, fg.x);
@@ -1073,7 +1046,7 @@ TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
     ASSERT_NO_FATAL_FAILURE(release(Button1, ShiftMask));
     EXPECT_EQ(geo(a.tab), (Geometry{fg.x + 60, tg0.y, tg0.width, tg0.height, 0}));
     EXPECT_EQ(geo(a.frame), fg);
-    EXPECT_TRUE(configures(a.w, false).empty()) << "a tab drag tells the client nothing";
+    EXPECT_TRUE(configures(a.window, false).empty()) << "a tab drag tells the client nothing";
 
     // Shift+Button1 on the frame's border drags the tab too.
     const int bx = fg.x, by = fg.y + 50;
@@ -1086,13 +1059,13 @@ TEST_F(Input, ShiftButton1DragsTheTabWithinTheWindow) {
 
 TEST_F(Input, CloseClickClosesOnlyWhenReleasedOverTheFrame) {
     start();
-    WindowSpec desc = at(400, 300);
+    WindowDesc desc = at(400, 300);
     desc.protocols = {"WM_DELETE_WINDOW"};
-    Win a = manage(desc);
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    Managed a = manage(desc);
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     const Geometry tg = geo(a.tab);
     const int tw = static_cast<int>(tg.width), ty = tg.y + th_ / 2;
-    const Geometry g = geo(a.w);
+    const Geometry g = geo(a.window);
     c().clear_events();
 
     // Released over the tab itself: nothing.
@@ -1102,23 +1075,23 @@ TEST_F(Input, CloseClickClosesOnlyWhenReleasedOverTheFrame) {
     press_for_grab(tg.x + tw - 5, ty);
     c().move_pointer(W() - 10, H() - 10);
     ASSERT_NO_FATAL_FAILURE(release());
-    EXPECT_EQ(delete_requests(a.w), 0);
+    EXPECT_EQ(delete_requests(a.window), 0);
 
     // Released over the window: closed, politely.
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     press_for_grab(tg.x + tw - 1, ty);
     c().move_pointer(g.x + 100, g.y + 50);
     ASSERT_NO_FATAL_FAILURE(release());
-    EXPECT_TRUE(c().wait_until([&] { return delete_requests(a.w) == 1; }));
+    EXPECT_TRUE(c().wait_until([&] { return delete_requests(a.window) == 1; }));
 
     // Just left of the close area a press starts a move instead.
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
     c().clear_events();
-    Offset o = begin_move(a.w, tg.x + tw - 10, ty);
-    EXPECT_EQ(drag_to(a.w, o, g.x + 30, g.y), std::make_pair(g.x + 30, g.y));
+    Offset o = begin_move(a.window, tg.x + tw - 10, ty);
+    EXPECT_EQ(drag_to(a.window, o, g.x + 30, g.y), std::make_pair(g.x + 30, g.y));
     ASSERT_NO_FATAL_FAILURE(release());
-    EXPECT_EQ(delete_requests(a.w), 0);
-    EXPECT_EQ(geo(a.w).x, g.x + 30);
+    EXPECT_EQ(delete_requests(a.window), 0);
+    EXPECT_EQ(geo(a.window).x, g.x + 30);
 }
 
 // ---------------------------------------------------------------------------
@@ -1126,31 +1099,31 @@ TEST_F(Input, CloseClickClosesOnlyWhenReleasedOverTheFrame) {
 
 TEST_F(Input, ClientDestroyedDuringADragEndsTheDrag) {
     start({"-sr", "1"}); // the resize touches the client window on every motion
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g = geo(a.w);
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g = geo(a.window);
 
     // A move: the next motion after the window is gone ends the loop and the grab, with
     // the button still held.
-    Offset o = begin_move(a.w, g.x - 1, g.y + 50);
-    EXPECT_EQ(drag_to(a.w, o, g.x + 20, g.y), std::make_pair(g.x + 20, g.y));
-    c().destroy(a.w);
+    Offset o = begin_move(a.window, g.x - 1, g.y + 50);
+    EXPECT_EQ(drag_to(a.window, o, g.x + 20, g.y), std::make_pair(g.x + 20, g.y));
+    c().destroy(a.window);
     c().move_pointer(g.x + 40, g.y + 50);
     EXPECT_TRUE(c().wait_until([&] { return can_grab_pointer(); }))
         << "the manager kept the pointer";
     ASSERT_NO_FATAL_FAILURE(release());
     EXPECT_TRUE(c().wait_until([&] { return !c().try_geometry(a.frame); }));
     EXPECT_FALSE(c().try_geometry(a.tab));
-    EXPECT_TRUE(wm_->running());
+    EXPECT_TRUE(wm().running());
 
     // A solid resize, likewise.
-    Win b = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(b.w));
-    const Geometry gb = geo(b.w);
+    Managed b = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(b.window));
+    const Geometry gb = geo(b.window);
     press_for_grab(gb.x - 1, gb.y + 50, Button3, 0, {X_WarpPointer});
     c().move_pointer(gb.x + 250, gb.y + 120);
     EXPECT_TRUE(wait_size(b.frame, 250 + 2 * b_, 120 + 2 * b_));
-    c().destroy(b.w);
+    c().destroy(b.window);
     c().move_pointer(gb.x + 260, gb.y + 130);
     EXPECT_TRUE(c().wait_until([&] { return can_grab_pointer(); }))
         << "the manager kept the pointer";
@@ -1159,33 +1132,33 @@ TEST_F(Input, ClientDestroyedDuringADragEndsTheDrag) {
 
     // A tab drag never touches the window: it goes on to the release; then the window
     // is let go.
-    Win d = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(d.w));
+    Managed d = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(d.window));
     const Geometry td = geo(d.tab);
     press_for_grab(td.x + 4, td.y + th_ / 2, Button1, ShiftMask, {X_QueryPointer});
-    c().destroy(d.w);
+    c().destroy(d.window);
     c().move_pointer(td.x + 30, td.y + th_ / 2);
     c().move_pointer(td.x + 50, td.y + th_ / 2);
     ASSERT_NO_FATAL_FAILURE(release(Button1, ShiftMask));
     EXPECT_TRUE(c().wait_until([&] { return !c().try_geometry(d.tab); }));
 
     // The manager carries on.
-    EXPECT_TRUE(wm_->running());
-    Win e = manage(at(200, 200));
-    EXPECT_TRUE(c().is_framed(e.w));
+    EXPECT_TRUE(wm().running());
+    Managed e = manage(at(200, 200));
+    EXPECT_TRUE(c().is_framed(e.window));
 }
 
 TEST_F(Input, ShutdownSignalDuringADragEndsTheManager) {
     start();
-    Win a = manage(at(400, 300));
-    ASSERT_NO_FATAL_FAILURE(activate(a.w));
-    const Geometry g = geo(a.w);
-    Offset o = begin_move(a.w, g.x - 1, g.y + 50);
-    EXPECT_EQ(drag_to(a.w, o, g.x + 20, g.y + 10), std::make_pair(g.x + 20, g.y + 10));
+    Managed a = manage(at(400, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g = geo(a.window);
+    Offset o = begin_move(a.window, g.x - 1, g.y + 50);
+    EXPECT_EQ(drag_to(a.window, o, g.x + 20, g.y + 10), std::make_pair(g.x + 20, g.y + 10));
     // The button stays down.
-    wm_->signal(SIGTERM);
-    EXPECT_EQ(wm_->wait_exit(), 0);
-    EXPECT_EQ(c().parent(a.w), root());
+    wm().signal(SIGTERM);
+    EXPECT_EQ(wm().wait_exit(), 0);
+    EXPECT_EQ(c().parent(a.window), root());
     EXPECT_FALSE(c().try_geometry(a.frame));
     EXPECT_TRUE(can_grab_pointer());
     c().button_up(Button1);

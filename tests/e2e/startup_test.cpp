@@ -17,6 +17,7 @@ namespace {
 
 using harness::children_of;
 using harness::Connection;
+using harness::kCtrlAlt;
 using harness::manager_holds_root;
 using harness::proc_stat;
 using harness::Process;
@@ -220,13 +221,9 @@ TEST(Resources, ColoursFromResourcesAndOptions) {
 
 // --- shutdown by signal
 
-class Shutdown : public testing::TestWithParam<int> {};
+class Shutdown : public harness::SessionTest, public testing::WithParamInterface<int> {};
 
 TEST_P(Shutdown, EndsWithStatusZeroWindowsBackOnRootAndFocusToPointerRoot) {
-    XServer x;
-    Wm wm(x);
-    ASSERT_TRUE(wm.wait_ready());
-    Connection c(x);
     Window w = c.create_managed({.x = 300, .y = 200});
     ASSERT_TRUE(w);
     const Window frame = c.parent(w);
@@ -303,12 +300,11 @@ TEST(Launcher, CommandsRunDetachedAndOutliveTheManager) {
 
     // The chord works with Caps Lock and Num Lock on; with Shift added it is not the
     // manager's, so it runs nothing (checked after the round trip below).
-    const unsigned kChord = ControlMask | Mod1Mask;
     const unsigned variants[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
     const size_t kRuns = std::size(variants);
     for (unsigned lock : variants)
-        c.key_chord(XK_Return, kChord | lock);
-    c.key_chord(XK_Return, kChord | ShiftMask);
+        c.key_chord(XK_Return, kCtrlAlt | lock);
+    c.key_chord(XK_Return, kCtrlAlt | ShiftMask);
     ASSERT_TRUE(c.wait_until([&] { return record.pids().size() >= kRuns; }))
         << record.pids().size() << " of " << kRuns << " commands started";
     // The key presses have all been handled, the launcher's waits included.

@@ -63,7 +63,7 @@ Atom Connection::atom(const char *name) const {
 
 // --- windows
 
-Window Connection::create_window(const WindowSpec &desc) {
+Window Connection::create_window(const WindowDesc &desc) {
     XSetWindowAttributes a{};
     a.background_pixel = desc.background;
     a.event_mask = desc.event_mask;
@@ -110,7 +110,7 @@ void Connection::destroy(Window w) {
     XSync(dpy_, False);
 }
 
-Window Connection::create_managed(const WindowSpec &desc, Deadline deadline) {
+Window Connection::create_managed(const WindowDesc &desc, Deadline deadline) {
     Window w = create_window(desc);
     map(w);
     if (wait_until([&] { return is_framed(w) && map_state(w) == IsViewable; }, deadline)) return w;
@@ -175,8 +175,9 @@ bool Connection::sync_with_wm(Deadline deadline) {
         sync_window_ = XCreateWindow(dpy_, root_, -100, -100, 1, 1, 0, CopyFromParent, InputOutput,
                                      CopyFromParent, CWEventMask, &a);
     }
-    // A different width each time, so every round trip is a real change.
-    sync_width_ = sync_width_ == 1 ? 2 : 1;
+    // A different width each time, so every round trip is a real change, and one that an
+    // answer to an earlier round trip still on its way does not match.
+    sync_width_ = sync_width_ % 64 + 1;
     sync_seen_ = false;
     XResizeWindow(dpy_, sync_window_, sync_width_, 1);
     XFlush(dpy_);

@@ -21,6 +21,14 @@
 //     c.map(w);
 //     ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w); }));
 //     EXPECT_EQ(c.geometry(c.parent(w)).width, 206u);
+//
+// The first four lines in one, and a window with its frame and tab:
+//
+//     harness::Session s({"-bw", "3"});         // s.x, s.wm, s.c
+//     ASSERT_TRUE(s.ready);                     // or s.require_ready(), which throws
+//     harness::Managed m = harness::manage(s.c, {.x = 100, .y = 100});
+//
+// or, for every test of a suite with the default settings, the fixture SessionTest.
 #pragma once
 
 // GoogleTest first: the X headers define macros (None, Bool, Status) that clash with it.
@@ -156,6 +164,9 @@ class XServer {
     // the X library reads it once, at connection time.
     // Example: x.set_resources("tavrel.borderWidth: 5\n");
     void set_resources(const std::string &text) const;
+    // The process of that display's server (Xephyr on two heads): its pid, whether it
+    // runs, what it has written.
+    Process &process() const { return *server_; }
 
   private:
     struct Unstarted {};
@@ -183,18 +194,16 @@ std::string unused_display();
 
 // The real manager binary, with the given arguments. The constructor taking a server
 // sets DISPLAY to it; the other one leaves the environment to `options` (for
-// instance to remove DISPLAY, or to start a manager that exits at once).
+// instance to remove DISPLAY, or to start a manager that exits at once). `program` is
+// the manager under test unless given (the benchmark measures other managers too).
 class Wm : public Process {
   public:
-    Wm(const XServer &server, std::vector<std::string> args = {}, Options options = {});
+    Wm(const XServer &server, std::vector<std::string> args = {}, Options options = {},
+       std::string program = tavrel_binary());
     Wm(std::vector<std::string> args, Options options);
 
-    // Waits until the manager runs its event loop: first until the root window's
-    // all_event_masks contains SubstructureRedirectMask (the manager holds the root),
-    // then until it answers a configure round trip (see Connection::sync_with_wm), which
-    // it can only do after it has adopted the existing windows. False when the process
-    // exited or the deadline passed. Needs the server the manager was started with.
-    // (While another manager holds the root, this tells nothing about this one.)
+    // wait_ready (below) on a connection of its own. Needs the server the manager was
+    // started with.
     bool wait_ready(Deadline deadline = within());
 
   private:
@@ -220,8 +229,8 @@ struct Geometry {
 };
 std::ostream &operator<<(std::ostream &os, const Geometry &g);
 
-// What create_window sets up. Optional properties are set only when given.
-struct WindowSpec {
+// A window for create_window to make. Optional properties are set only when given.
+struct WindowDesc {
     int x = 0, y = 0;
     unsigned width = 200, height = 100;
     std::string name = "test window";         // WM_NAME (XStoreName); empty: none set
@@ -261,13 +270,13 @@ class Connection {
 
     // --- windows
     // Creates an unmapped top-level window as `desc` describes.
-    Window create_window(const WindowSpec &desc = {});
+    Window create_window(const WindowDesc &desc = {});
     void map(Window w);
     void unmap(Window w);
     void destroy(Window w);
     // Creates and maps a window, then waits until the manager has framed and shown it
     // (is_framed and viewable). Returns the window; 0 when the deadline passed.
-    Window create_managed(const WindowSpec &desc = {}, Deadline deadline = within());
+    Window create_managed(const WindowDesc &desc = {}, Deadline deadline = within());
 
     // --- waiting
     // Pumps events into the log and evaluates `pred` until it is true or the deadline
@@ -388,5 +397,74 @@ class Connection {
 
 // True while some client (the manager) redirects the root window's substructure.
 bool manager_holds_root(Connection &c);
+
+// Waits until `manager`, a process started on the server of `c`, runs its event loop:
+// first until the root window's all_event_masks contains SubstructureRedirectMask (some
+// manager holds the root), then until it answers a round trip (sync_with_wm), which it
+// can only do after it has adopted the existing windows. The round trip is asked again
+// every 100 ms, for managers that hold the root before their event loop runs and drop
+// what comes meanwhile. False when the process exited or the deadline passed. (While
+// another manager holds the root, this tells nothing about this one.)
+bool wait_ready(Connection &c, Process &manager, Deadline deadline = within());
+
+// ---------------------------------------------------------------------------
+// The manager as the tests know it: its chords, its font and the windows it makes
+
+// Control+Alt: the modifiers of the manager's key chords.
+constexpr unsigned kCtrlAlt = ControlMask | Mod1Mask;
+
+// Height of the manager's tabs with its default font ("fixed"): ascent + descent + 2.
+// A test failure (and 0) when the font is missing.
+int title_height(Connection &c);
+// Width of `text` in the default font (a test failure and 0 when it is missing).
+int text_width(Connection &c, const std::string &text);
+
+// The tab of the client framed in `frame`: the childless override-redirect InputOutput
+// child of the root, other than the frame, whose bottom edge lies on the frame's top edge
+// and which starts at the frame's left edge (the tab has not been slid). Mapped or not, so
+// hidden tabs are found too. 0 when there is none or the frame is gone; a test failure
+// and 0 when two windows qualify.
+Window find_tab(Connection &c, Window frame);
+
+// A managed window and the two windows the manager made for it.
+struct Managed {
+    Window window = 0, frame = 0, tab = 0;
+};
+// The frame and tab of a window the manager has framed (window 0: an empty record). A
+// test failure when no tab is found.
+Managed managed(Connection &c, Window w);
+// Creates and maps a window, waits until the manager has framed and shown it
+// (create_managed) and finds its frame and tab.
+Managed manage(Connection &c, const WindowDesc &desc = {}, Deadline deadline = within());
+
+// ---------------------------------------------------------------------------
+// Server, manager and connection together
+
+// A private server, the manager on it and the test's own connection, opened once the
+// manager runs its event loop (or has failed to get there: see `ready`). Members are
+// destroyed in the reverse order: the connection first, the server last.
+struct Session {
+    explicit Session(std::vector<std::string> args = {}, XServer server = XServer());
+
+    XServer x;
+    Wm wm;
+    const bool ready; // wm.wait_ready()
+    Connection c;
+    const int th; // title_height(c): the height of a tab
+
+    // Throws std::runtime_error, with the manager's stderr, unless it is ready: for a
+    // session made in a test body, where a setup failure is an exception.
+    void require_ready() const;
+    // Moves the pointer onto the root window, bottom right, where no test puts a window.
+    void park();
+};
+
+// A Session with the manager's default settings as a GoogleTest fixture: the test body
+// sees x, wm, c and th; SetUp asserts that the manager is ready. Each suite that uses it
+// keeps its name: `using Closing = harness::SessionTest;`.
+class SessionTest : public testing::Test, public Session {
+  protected:
+    void SetUp() override { ASSERT_TRUE(ready); }
+};
 
 } // namespace harness

@@ -219,40 +219,35 @@ Process::Options with_display(const std::string &display, Process::Options optio
     return options;
 }
 
-std::vector<std::string> wm_argv(std::vector<std::string> args) {
-    args.insert(args.begin(), tavrel_binary());
+std::vector<std::string> wm_argv(std::string program, std::vector<std::string> args) {
+    args.insert(args.begin(), std::move(program));
     return args;
 }
 } // namespace
 
-Wm::Wm(const XServer &server, std::vector<std::string> args, Options options)
-    : Process(wm_argv(std::move(args)), with_display(server.display(), std::move(options))),
+Wm::Wm(const XServer &server, std::vector<std::string> args, Options options, std::string program)
+    : Process(wm_argv(std::move(program), std::move(args)),
+              with_display(server.display(), std::move(options))),
       display_(server.display()) {}
 
 Wm::Wm(std::vector<std::string> args, Options options)
-    : Process(wm_argv(std::move(args)), std::move(options)) {}
+    : Process(wm_argv(tavrel_binary(), std::move(args)), std::move(options)) {}
 
 bool Wm::wait_ready(Deadline deadline) {
     if (display_.empty()) throw std::logic_error("Wm::wait_ready needs the manager's server");
-    {
-        Display *d = XOpenDisplay(display_.c_str());
-        if (!d) return false;
-        bool held = false;
-        while (!held) {
-            XWindowAttributes a;
-            if (XGetWindowAttributes(d, DefaultRootWindow(d), &a))
-                held = (a.all_event_masks & SubstructureRedirectMask) != 0;
-            if (held) break;
-            // Waiting for the manager's exit doubles as the pause between checks.
-            if (wait_for(std::min(deadline, within(std::chrono::milliseconds(10)))) ||
-                Clock::now() >= deadline)
-                break;
-        }
-        XCloseDisplay(d);
-        if (!held) return false;
-    }
     Connection c(display_);
-    return c.sync_with_wm(deadline) && running();
+    return harness::wait_ready(c, *this, deadline);
+}
+
+bool wait_ready(Connection &c, Process &manager, Deadline deadline) {
+    if (!c.wait_until([&] { return !manager.running() || manager_holds_root(c); }, deadline))
+        return false;
+    while (manager.running()) {
+        if (c.sync_with_wm(std::min(deadline, within(std::chrono::milliseconds(100)))))
+            return manager.running();
+        if (Clock::now() >= deadline) break;
+    }
+    return false;
 }
 
 App::App(const XServer &server, std::vector<std::string> argv, Options options)

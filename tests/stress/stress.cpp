@@ -28,19 +28,18 @@
 // Every connection draws from its own std::mt19937_64 seeded from S, so a seed reproduces the
 // sequence of operations of each connection (not their interleaving).
 
+// The harness (servers, processes) first: it includes GoogleTest before the X headers.
+#include "harness.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +58,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,159 +199,13 @@ std::string format(const char *fmt, ...) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Child processes: the X server and the manager
+// Child processes: the X server and the manager, run by the harness
 
-class Process {
-  public:
-    Process() = default;
-    Process(const Process &) = delete;
-    Process &operator=(const Process &) = delete;
-    ~Process() { stop(seconds(5)); }
-
-    // Starts argv[0] with the given arguments. keep_fd stays open in the child (-1: none).
-    // The child is killed when the driver dies, whatever way it dies.
-    // quiet: standard output and error go to log_path (or nowhere when it is empty).
-    bool start(const std::vector<std::string> &argv, int keep_fd, bool quiet,
-               const std::string &log_path = "") {
-        std::vector<char *> args;
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        pid_t parent = getpid();
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (getppid() != parent) _exit(127);
-            signal(SIGPIPE, SIG_DFL);
-            if (quiet) {
-                int null = log_path.empty()
-                               ? open("/dev/null", O_WRONLY)
-                               : open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (null >= 0) {
-                    dup2(null, 1);
-                    dup2(null, 2);
-                }
-            }
-            for (int fd = 3; fd < 1024; ++fd)
-                if (fd != keep_fd) close(fd);
-            execvp(args[0], args.data());
-            std::fprintf(stderr, "tavrel_stress: cannot run %s: %s\n", args[0],
-                         std::strerror(errno));
-            _exit(127);
-        }
-        pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-        return true;
-    }
-
-    pid_t pid() const { return pid_; }
-    bool started() const { return pid_ > 0; }
-
-    // True while the process runs; reaps it once it has ended.
-    bool alive() {
-        if (pid_ <= 0 || reaped_) return false;
-        int st = 0;
-        pid_t r = waitpid(pid_, &st, WNOHANG);
-        if (r == pid_) {
-            reaped_ = true;
-            status_ = st;
-            return false;
-        }
-        return true;
-    }
-
-    // Waits until the process has ended or the deadline passes.
-    bool wait_until(Clock::time_point deadline) {
-        while (alive()) {
-            auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return false;
-            if (pidfd_ >= 0) {
-                pollfd p{pidfd_, POLLIN, 0};
-                poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
-            } else {
-                // No pidfd: wait for any child state change, bounded by the deadline.
-                int st = 0;
-                pid_t r = waitpid(pid_, &st, 0);
-                if (r == pid_) {
-                    reaped_ = true;
-                    status_ = st;
-                }
-            }
-        }
-        return true;
-    }
-
-    void signal_it(int sig) {
-        if (alive()) kill(pid_, sig);
-    }
-
-    // SIGTERM, then SIGKILL when it is still there after the grace time.
-    void stop(Clock::duration grace) {
-        if (pid_ <= 0) return;
-        if (alive()) {
-            kill(pid_, SIGTERM);
-            if (!wait_until(Clock::now() + grace)) {
-                kill(pid_, SIGKILL);
-                wait_until(Clock::now() + seconds(10));
-            }
-        }
-        if (pidfd_ >= 0) {
-            close(pidfd_);
-            pidfd_ = -1;
-        }
-    }
-
-    int status() const { return status_; }
-    bool reaped() const { return reaped_; }
-
-    static std::string describe(int st) {
-        if (WIFEXITED(st)) return format("exited with status %d", WEXITSTATUS(st));
-        if (WIFSIGNALED(st))
-            return format("was killed by signal %d (%s)", WTERMSIG(st), strsignal(WTERMSIG(st)));
-        return format("ended with wait status 0x%x", st);
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int pidfd_ = -1;
-    bool reaped_ = false;
-    int status_ = 0;
-};
-
-// Starts Xvfb with -displayfd and returns the display name, or "" on failure.
-std::string start_xserver(Process *xvfb, int heads, const std::string &log_path) {
-    int fds[2];
-    if (pipe(fds) != 0) return "";
-    std::vector<std::string> argv = {
-        "Xvfb",      "-displayfd", std::to_string(fds[1]), "-screen", "0",       "1280x1024x24",
-        "-nolisten", "tcp",        "-maxclients",          "256",     "-noreset"};
-    if (heads == 2) {
-        argv.insert(argv.end(), {"-screen", "1", "1024x768x24", "+xinerama"});
-    }
-    bool ok = xvfb->start(argv, fds[1], true, log_path);
-    close(fds[1]);
-    if (!ok) {
-        close(fds[0]);
-        return "";
-    }
-    std::string number;
-    auto deadline = Clock::now() + seconds(30);
-    for (;;) {
-        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        char c;
-        ssize_t n = read(fds[0], &c, 1);
-        if (n <= 0) break;
-        if (c == '\n') {
-            close(fds[0]);
-            return ":" + number;
-        }
-        number += c;
-    }
-    close(fds[0]);
-    return "";
+// An exit status as harness::Process::wait_exit gives it (128 + N: killed by signal N).
+std::string describe_exit(int status) {
+    if (status == harness::Process::kStillRunning) return "is still running";
+    if (status < 128) return format("exited with status %d", status);
+    return format("was killed by signal %d (%s)", status - 128, strsignal(status - 128));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1977,12 +1831,17 @@ class Run {
     // ---- start-up
 
     bool setup() {
-        xvfb_log_ = format("/tmp/tavrel_stress_xvfb_%d.log", static_cast<int>(getpid()));
-        sh_.display = start_xserver(&xvfb_, sh_.opt.heads, xvfb_log_);
-        if (sh_.display.empty()) {
-            say("cannot start Xvfb");
+        // -maxclients 256: see kClientShift.
+        std::vector<std::string> server_args = {"-maxclients", "256"};
+        if (sh_.opt.heads == 2)
+            server_args.insert(server_args.end(), {"-screen", "1", "1024x768x24", "+xinerama"});
+        try {
+            xvfb_ = std::make_unique<harness::XServer>(1280, 1024, 24, server_args);
+        } catch (const std::exception &e) {
+            say("cannot start Xvfb: %s", e.what());
             return false;
         }
+        sh_.display = xvfb_->display();
         if (!checker_.open(sh_.display)) {
             say("cannot connect to %s", sh_.display.c_str());
             return false;
@@ -2002,45 +1861,34 @@ class Run {
             return false;
         }
 
-        std::vector<std::string> argv = {sh_.opt.wm, "-display", sh_.display, "-cmd1", "true",
-                                         "-cmd2",    "true",     "-cmd3",     "true"};
-        argv.insert(argv.end(), sh_.opt.wm_args.begin(), sh_.opt.wm_args.end());
-        if (!wm_.start(argv, -1, false)) {
-            say("cannot start %s", sh_.opt.wm.c_str());
+        std::vector<std::string> args = {"-display", sh_.display, "-cmd1", "true",
+                                         "-cmd2",    "true",      "-cmd3", "true"};
+        args.insert(args.end(), sh_.opt.wm_args.begin(), sh_.opt.wm_args.end());
+        try {
+            wm_ = std::make_unique<harness::Wm>(*xvfb_, args, harness::Process::Options{},
+                                                sh_.opt.wm);
+        } catch (const std::exception &e) {
+            say("cannot start %s: %s", sh_.opt.wm.c_str(), e.what());
             return false;
         }
-        // Wait until the manager has taken over the root window.
-        XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask);
-        auto deadline = Clock::now() + seconds(30);
-        for (;;) {
-            XWindowAttributes a;
-            XGetWindowAttributes(d, DefaultRootWindow(d), &a);
-            if (a.all_event_masks & SubstructureRedirectMask) break;
-            if (!wm_.alive()) {
+        // Until the manager has taken over the root window and answers a configure request.
+        const bool ready = wm_->wait_ready(harness::within(seconds(30)));
+        // The harness connection of that wait has put its own X error handler in place.
+        XSetErrorHandler(ignore_x_error);
+        if (!ready) {
+            if (wm_->running())
+                say("the manager did not take over the root window and answer a configure "
+                    "request within 30 s");
+            else
                 say("the manager ended during start-up: it %s",
-                    Process::describe(wm_.status()).c_str());
-                return false;
-            }
-            if (Clock::now() >= deadline) {
-                say("the manager did not take over the root window within 30 s");
-                return false;
-            }
-            wait_readable(checker_, Clock::now() + milliseconds(50));
-            while (XPending(d) > 0) {
-                XEvent e;
-                XNextEvent(d, &e);
-            }
-        }
-        XSelectInput(d, DefaultRootWindow(d), NoEventMask);
-        sync_.create(checker_);
-        if (!sync_.run(checker_, seconds(30))) {
-            say("the manager does not answer configure requests");
+                    describe_exit(wm_->wait_exit(Clock::now())).c_str());
             return false;
         }
+        sync_.create(checker_);
         if (!input_conn_.open(sh_.display)) return false;
         user_ = std::make_unique<User>(sh_, input_conn_);
         say("display %s, manager pid %d, seed %llu, %.0f s, %d clients", sh_.display.c_str(),
-            wm_.pid(), static_cast<unsigned long long>(sh_.opt.seed), sh_.opt.seconds,
+            wm_->pid(), static_cast<unsigned long long>(sh_.opt.seed), sh_.opt.seconds,
             sh_.opt.clients);
         return true;
     }
@@ -2050,9 +1898,13 @@ class Run {
             if (h->connection()) h->connection()->close();
         input_conn_.close();
         checker_.close();
-        wm_.stop(seconds(5));
-        xvfb_.stop(seconds(10));
-        if (!xvfb_log_.empty()) unlink(xvfb_log_.c_str());
+        if (wm_) {
+            wm_->stop(seconds(5));
+            // What the manager wrote (a sanitizer's report, for one), now that it has ended.
+            std::fputs((wm_->out() + wm_->err()).c_str(), stderr);
+        }
+        wm_.reset();
+        xvfb_.reset();
     }
 
     // ---- the main loop
@@ -2068,7 +1920,7 @@ class Run {
         int gestures = 0;
         while (Clock::now() < end) {
             beat();
-            if (!wm_.alive()) {
+            if (!wm_->running()) {
                 manager_died();
                 return;
             }
@@ -2108,23 +1960,21 @@ class Run {
         if (crashed_) return;
         crashed_ = true;
         if (killed_by_driver_) return; // already reported as unresponsive
-        if (!xvfb_.alive()) {
-            std::string tail;
-            if (std::FILE *f = std::fopen(xvfb_log_.c_str(), "r")) {
-                char line[512];
-                std::deque<std::string> last;
-                while (std::fgets(line, sizeof line, f)) {
-                    last.push_back(std::string("    ") + line);
-                    if (last.size() > 25) last.pop_front();
-                }
-                std::fclose(f);
-                for (const auto &l : last)
-                    tail += l;
+        harness::Process &server = xvfb_->process();
+        if (!server.running()) {
+            std::deque<std::string> last;
+            std::istringstream log(server.out() + server.err());
+            for (std::string line; std::getline(log, line);) {
+                last.push_back("    " + line + "\n");
+                if (last.size() > 25) last.pop_front();
             }
+            std::string tail;
+            for (const auto &l : last)
+                tail += l;
             add("x-server-alive",
                 format("the X server %s; the manager %s with it; the server's last words:\n%s",
-                       Process::describe(xvfb_.status()).c_str(),
-                       wm_.alive() ? "is still running" : "ended", tail.c_str()),
+                       describe_exit(server.wait_exit(Clock::now())).c_str(),
+                       wm_->running() ? "is still running" : "ended", tail.c_str()),
                 0);
             return;
         }
@@ -2132,7 +1982,8 @@ class Run {
             add("manager-responsive", "the manager was killed after blocking the driver", 0);
         else
             add("manager-alive",
-                format("the manager %s during the run", Process::describe(wm_.status()).c_str()),
+                format("the manager %s during the run",
+                       describe_exit(wm_->wait_exit(Clock::now())).c_str()),
                 0);
     }
 
@@ -2239,7 +2090,7 @@ class Run {
             add("manager-responsive",
                 "client connections stayed blocked for 60 s (is the server grabbed?)", 0);
             killed_by_driver_ = true;
-            wm_.signal_it(SIGKILL);
+            wm_->signal(SIGKILL);
             resume_clients();
             return false;
         }
@@ -2256,7 +2107,7 @@ class Run {
         bool synced = sync_with_manager(seconds(30));
         if (sh_.opt.verbose) say("manager caught up after %.2f s", since(t0));
         if (synced) return true;
-        if (!wm_.alive()) {
+        if (!wm_->running()) {
             manager_died();
             return false;
         }
@@ -2267,7 +2118,7 @@ class Run {
 
     bool inspect(const char *when) {
         beat();
-        if (!wm_.alive()) {
+        if (!wm_->running()) {
             manager_died();
             return false;
         }
@@ -2453,12 +2304,12 @@ class Run {
                 "client connections stayed blocked for 60 s at the end (is the server grabbed?)",
                 0);
             killed_by_driver_ = true;
-            wm_.signal_it(SIGKILL);
+            wm_->signal(SIGKILL);
             parked = false;
         }
         if (!crashed_ && parked && (violations_.empty() || sh_.opt.keep_going))
             inspect("at the end, before SIGTERM");
-        if (!crashed_ && wm_.alive()) terminate_manager();
+        if (!crashed_ && wm_->running()) terminate_manager();
         // Release the clients' threads.
         {
             std::lock_guard<std::mutex> lock(sh_.m);
@@ -2491,17 +2342,17 @@ class Run {
         XSelectInput(d, root, SubstructureNotifyMask);
         XSync(d, False);
 
-        wm_.signal_it(SIGTERM);
-        if (!wm_.wait_until(Clock::now() + seconds(20))) {
+        wm_->signal(SIGTERM);
+        const int st = wm_->wait_exit(harness::within(seconds(20)));
+        if (st == harness::Process::kStillRunning) {
             add("manager-exits-on-sigterm", "the manager did not exit within 20 s of SIGTERM", 0);
-            wm_.signal_it(SIGKILL);
-            wm_.wait_until(Clock::now() + seconds(10));
+            wm_->signal(SIGKILL);
+            wm_->wait_exit(harness::within(seconds(10)));
             return;
         }
-        int st = wm_.status();
-        if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
+        if (st != 0)
             add("manager-exits-on-sigterm",
-                format("after SIGTERM the manager %s", Process::describe(st).c_str()), 0);
+                format("after SIGTERM the manager %s", describe_exit(st).c_str()), 0);
 
         // The server maps the windows of the save set when it notices the closed connection:
         // wait for every expected window to be a mapped child of the root.
@@ -2577,9 +2428,9 @@ class Run {
             if (beat != 0 && now_ms() - beat > 120000) {
                 say("VIOLATION [manager-responsive] the driver has been blocked for 120 s; "
                     "killing the manager (pid %d)",
-                    wm_.pid());
+                    wm_->pid());
                 sh_.watchdog_fired.store(true);
-                kill(wm_.pid(), SIGKILL);
+                kill(wm_->pid(), SIGKILL);
                 sh_.heartbeat.store(now_ms());
             }
         }
@@ -2588,9 +2439,8 @@ class Run {
     Shared sh_;
     Clock::time_point start_;
     double seconds_run_ = 0;
-    Process xvfb_;
-    std::string xvfb_log_;
-    Process wm_;
+    std::unique_ptr<harness::XServer> xvfb_;
+    std::unique_ptr<harness::Wm> wm_;
     Connection checker_;
     Connection input_conn_;
     Atoms atoms_{};
