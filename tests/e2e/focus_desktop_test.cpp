@@ -240,6 +240,40 @@ TEST(Focus, HiddenClientEnteredThroughItsTabBecomesActiveWithoutFocus) {
     EXPECT_TRUE(unmapped(s, b.frame)) << "entering the tab does not restore the window";
 }
 
+// When the active window goes, however it goes, the window under the pointer is active
+// at once: focused, drawn active and announced. (The pointer rests on it while the focus
+// went elsewhere by Alt+Tab, so no crossing tells the manager.)
+enum class Gone { withdrawn, destroyed, hidden };
+class ActiveGoes : public testing::TestWithParam<Gone> {};
+
+TEST_P(ActiveGoes, WindowUnderThePointerBecomesActive) {
+    ParkedSession s;
+    Managed under = manage(s.c, at(50, 100, 300, 200, "under"));
+    Managed top = manage(s.c, at(600, 100, 200, 100, "top"));
+    enter(s, under.window);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == under.window; }));
+    chord(s, XK_Tab, Mod1Mask);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == top.window; }));
+    if (GetParam() == Gone::withdrawn)
+        s.c.unmap(top.window);
+    else if (GetParam() == Gone::destroyed)
+        s.c.destroy(top.window);
+    else
+        chord(s, XK_s);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == under.window; }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(active_window(s), under.window);
+    EXPECT_EQ(frame_colour(s, under), kActive);
+}
+
+INSTANTIATE_TEST_SUITE_P(Focus, ActiveGoes,
+                         testing::Values(Gone::withdrawn, Gone::destroyed, Gone::hidden),
+                         [](const testing::TestParamInfo<Gone> &i) {
+                             return i.param == Gone::withdrawn   ? "Withdrawn"
+                                    : i.param == Gone::destroyed ? "Destroyed"
+                                                                 : "Hidden";
+                         });
+
 TEST(Focus, AltTabCyclesFromActiveTowardsOlderAndWrapsIncludingHidden) {
     ParkedSession s;
     // Managed in this order, so the list reads C, B, A (newest first).
