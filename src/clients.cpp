@@ -125,6 +125,7 @@ struct WindowFacts {
     WmHints wm_hints;
     bool dock = false;
     bool fullscreen = false; // asks to start full-screen
+    bool undecorated = false;
     std::optional<std::string> res_class;
     int px = 0, py = 0;
     int shape_rects = -1; // rectangles of the bounding shape; -1 when not asked
@@ -141,6 +142,8 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     hints::ask_followed(d, w, &followed);
     auto type_c = x::ask_property(d, w, atoms[atom::_NET_WM_WINDOW_TYPE], XA_ATOM, 32);
     auto state_c = x::ask_property(d, w, atoms[atom::_NET_WM_STATE], XA_ATOM, 32);
+    auto motif_c =
+        x::ask_property(d, w, atoms[atom::_MOTIF_WM_HINTS], atoms[atom::_MOTIF_WM_HINTS], 5);
     x::PropertyCookie class_c;
     if (settings.tabless_list) class_c = x::ask_property(d, w, XA_WM_CLASS, XA_STRING, 256);
     auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
@@ -159,6 +162,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     const WmHints wm_hints = hints::take_followed(d, followed, c);
     x::Property type = x::property_reply(d, type_c);
     x::Property state = x::property_reply(d, state_c);
+    x::Property motif = x::property_reply(d, motif_c);
     x::Property cls = x::property_reply(d, class_c);
 
     f->exists = attr && geom && !err;
@@ -175,6 +179,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
         f->dock = type.view().lists_atom(atoms[atom::_NET_WM_WINDOW_TYPE_DOCK]);
         f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
         f->res_class = decode_class(cls.view());
+        f->undecorated = decode_undecorated(motif.view());
         if (pointer) {
             f->px = pointer->root_x;
             f->py = pointer->root_y;
@@ -223,7 +228,8 @@ void new_client(Window w, bool only_if_shown) {
     c->y = f.y;
     c->width = calc::clamp_size(f.width);
     c->height = calc::clamp_size(f.height);
-    c->border = settings.border_width;
+    c->undecorated = f.undecorated;
+    c->border = c->undecorated ? 0 : settings.border_width;
     c->window_border = f.border_width;
     c->tab_visible = c->border != 0;
     c->desktop = wm.current_desktop;
@@ -525,6 +531,8 @@ void toggle_iconic(Client *c) {
             write_wm_state(c, NormalState);
             focus_client(c);
         }
+        // The tab it had only to be found while hidden goes again.
+        if (c->undecorated && c->tab_visible) toggle_tab(c);
     } else {
         if (shown) {
             unmap_own(c, c->frame);

@@ -59,6 +59,8 @@ struct Client {
     bool takes_focus = false;            // WM_TAKE_FOCUS in WM_PROTOCOLS
     bool deletes_window = false;         // WM_DELETE_WINDOW in WM_PROTOCOLS
     bool accepts_input = true;           // WM_HINTS input
+    // It draws its own decorations: no border and no tab while shown.
+    bool undecorated = false;
     std::optional<std::string> net_name; // _NET_WM_NAME when the font can show it
 };
 

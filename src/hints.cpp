@@ -154,6 +154,12 @@ WmHints decode_wm_hints(const x::PropertyView &pv) {
     return h;
 }
 
+bool decode_undecorated(const x::PropertyView &pv) {
+    // flags, functions, decorations, input mode, status; bit 1 of the flags: decorations set.
+    auto v = pv.longs(atoms[atom::_MOTIF_WM_HINTS]);
+    return v && v->size() >= 3 && ((*v)[0] & 2) && (*v)[2] == 0;
+}
+
 std::optional<std::string> decode_class(const x::PropertyView &pv) {
     if (!pv.is(XA_STRING, 8)) return std::nullopt;
     // "instance\0class\0": the class is the second string.

@@ -34,6 +34,8 @@ WmHints take_followed(Display *d, const Asked &asked, Client *c);
 } // namespace hints
 
 WmHints decode_wm_hints(const x::PropertyView &v);
+// _MOTIF_WM_HINTS: whether the window asks for no decorations at all (it draws its own).
+bool decode_undecorated(const x::PropertyView &v);
 // WM_CLASS: the class (the second string).
 std::optional<std::string> decode_class(const x::PropertyView &v);
 // UTF-8 text in Latin-1, the repertoire of the core fonts; nothing when it does not fit.

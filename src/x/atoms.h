@@ -33,7 +33,8 @@
     X(WM_DELETE_WINDOW)                                                                            \
     X(WM_TAKE_FOCUS)                                                                               \
     X(WM_CHANGE_STATE)                                                                             \
-    X(UTF8_STRING)
+    X(UTF8_STRING)                                                                                 \
+    X(_MOTIF_WM_HINTS)
 
 namespace atom {
 #define TAVREL_ATOM_ID(name) name,

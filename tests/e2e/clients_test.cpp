@@ -832,6 +832,29 @@ TEST_F(Hiding, HideRestoreAndTabTogglesKeepTheClient) {
     EXPECT_EQ(c.wm_state(m.window), WithdrawnState);
 }
 
+// A window that draws its own decorations (no decorations in _MOTIF_WM_HINTS) has no
+// border and no tab while shown; its tab appears while it is hidden, to restore it by.
+TEST_F(Hiding, UndecoratedWindowShowsItsTabOnlyWhileHidden) {
+    Window w = c.create_window({.x = 100, .y = 100, .width = 300, .height = 200});
+    const Atom motif = c.atom("_MOTIF_WM_HINTS");
+    const long hints[5] = {2, 0, 0, 0, 0};
+    XChangeProperty(c.dpy(), w, motif, motif, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(hints), 5);
+    c.map(w);
+    ASSERT_TRUE(c.wait_until([&] { return c.is_framed(w) && c.map_state(w) == IsViewable; }));
+    const Window frame = c.parent(w), tab = find_tab(c, frame);
+    EXPECT_EQ(c.geometry(frame), c.geometry(w));
+    EXPECT_EQ(c.map_state(tab), IsUnmapped);
+    activate(c, w);
+    c.key_chord(XK_s, kCtrlAlt);
+    EXPECT_TRUE(c.wait_until([&] { return c.map_state(tab) == IsViewable; }));
+    EXPECT_EQ(c.map_state(frame), IsUnmapped);
+    c.key_chord(XK_s, kCtrlAlt);
+    EXPECT_TRUE(c.wait_until([&] { return c.map_state(w) == IsViewable; }));
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.map_state(tab), IsUnmapped);
+}
+
 TEST_F(Hiding, HideAndRestoreInOneBurstKeepTheClient) {
     Managed m = manage(c, {.width = 300, .height = 200});
     activate(c, m.window);
