@@ -92,6 +92,18 @@ void keep_tab_on_head(const Rect &head, int b, int T, int *x, int *y) {
         *y = clamp_coord(static_cast<long long>(head.y) + b + T);
 }
 
+void centre_over(const Rect &pf, const Rect &head, int w, int h, int b, int T, int *x, int *y) {
+    const long long fw = w + 2LL * b, fh = h + 2LL * b;
+    long long fx = pf.x + (pf.w - fw) / 2, fy = pf.y + (pf.h - fh) / 2;
+    // Right and bottom first, so that a dialog larger than the head keeps its top left.
+    fx = std::min(fx, static_cast<long long>(head.x) + head.w - fw);
+    fy = std::min(fy, static_cast<long long>(head.y) + head.h - fh);
+    fx = std::max(fx, static_cast<long long>(head.x));
+    fy = std::max(fy, static_cast<long long>(head.y) + T);
+    *x = clamp_coord(fx + b);
+    *y = clamp_coord(fy + b);
+}
+
 void constrain(const SizeHints &hn, int *wp, int *hp) {
     long long w = *wp, h = *hp;
     if (hn.flags & kPResizeInc) {

@@ -68,6 +68,11 @@ PlaceOutput place(const PlaceInput &in);
 // a gravity other than north-west can leave the tab above it.
 void keep_tab_on_head(const Rect &head, int b, int T, int *x, int *y);
 
+// Where a dialog of w x h (inside corner) goes: its frame centred over its parent's frame,
+// then moved onto the parent's head with its tab (border b, tab height T).
+void centre_over(const Rect &parent_frame, const Rect &head, int w, int h, int b, int T, int *x,
+                 int *y);
+
 // Bends (w, h) to the size hints: increments, minimum, maximum, aspect, in that
 // order. Computed in 64 bits; the result is clamped into [1, kMaxSize].
 void constrain(const SizeHints &hints, int *w, int *h);

@@ -126,6 +126,7 @@ struct WindowFacts {
     bool dock = false;
     bool fullscreen = false; // asks to start full-screen
     bool undecorated = false;
+    Window transient_for = 0;
     std::optional<std::string> res_class;
     int px = 0, py = 0;
     int shape_rects = -1; // rectangles of the bounding shape; -1 when not asked
@@ -144,6 +145,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     auto state_c = x::ask_property(d, w, atoms[atom::_NET_WM_STATE], XA_ATOM, 32);
     auto motif_c =
         x::ask_property(d, w, atoms[atom::_MOTIF_WM_HINTS], atoms[atom::_MOTIF_WM_HINTS], 5);
+    auto transient_c = x::ask_property(d, w, XA_WM_TRANSIENT_FOR, XA_WINDOW, 1);
     x::PropertyCookie class_c;
     if (settings.tabless_list) class_c = x::ask_property(d, w, XA_WM_CLASS, XA_STRING, 256);
     auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
@@ -163,6 +165,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     x::Property type = x::property_reply(d, type_c);
     x::Property state = x::property_reply(d, state_c);
     x::Property motif = x::property_reply(d, motif_c);
+    x::Property transient = x::property_reply(d, transient_c);
     x::Property cls = x::property_reply(d, class_c);
 
     f->exists = attr && geom && !err;
@@ -180,6 +183,8 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
         f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
         f->res_class = decode_class(cls.view());
         f->undecorated = decode_undecorated(motif.view());
+        if (auto v = transient.view().longs(XA_WINDOW); v && !v->empty())
+            f->transient_for = (*v)[0];
         if (pointer) {
             f->px = pointer->root_x;
             f->py = pointer->root_y;
@@ -234,6 +239,15 @@ void new_client(Window w, bool only_if_shown) {
     c->tab_visible = c->border != 0;
     c->desktop = wm.current_desktop;
     c->shape_rects = f.shape_rects;
+    // A dialog of a managed window lives on its desktop and, unless the user placed it,
+    // over it.
+    const Client *parent = lookup_client(f.transient_for);
+    if (parent && parent->window == f.transient_for && parent != c) {
+        c->transient_for = parent->window;
+        c->desktop = parent->desktop;
+    } else {
+        parent = nullptr;
+    }
     bool start_hidden = false;
     const bool viewable = f.map_state == IsViewable;
     if (!viewable) {
@@ -243,10 +257,17 @@ void new_client(Window w, bool only_if_shown) {
             start_hidden = f.wm_hints.initial_state == IconicState;
         }
     }
-    apply_gravity(c, +1);
-    if (!viewable)
-        calc::keep_tab_on_head(head_rect(head_at(f.px, f.py)), c->border,
-                               c->tab_visible ? wm.title_height : 0, &c->x, &c->y);
+    const int tab_height = c->tab_visible ? wm.title_height : 0;
+    if (!viewable && parent && !(c->size_hints.flags & USPosition)) {
+        const calc::Rect pf = frame_rect(parent);
+        const calc::Rect head = head_rect(head_at(pf.x + pf.w / 2, pf.y + pf.h / 2));
+        calc::centre_over(pf, head, c->width, c->height, c->border, tab_height, &c->x, &c->y);
+    } else {
+        apply_gravity(c, +1);
+        if (!viewable)
+            calc::keep_tab_on_head(head_rect(head_at(f.px, f.py)), c->border, tab_height, &c->x,
+                                   &c->y);
+    }
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
     if (c->width != f.width || c->height != f.height) XResizeWindow(d, w, c->width, c->height);
     create_frame(c);
@@ -263,9 +284,19 @@ void new_client(Window w, bool only_if_shown) {
     XUngrabServer(d);
     if (f.res_class && calc::class_in_list(settings.tabless_list, f.res_class->c_str()))
         toggle_tab(c);
+    // A dialog of a window on another desktop goes there with it.
+    if (!on_current_desktop(c)) take_out_of_view(c);
     ewmh_client_new(c);
     if (f.fullscreen) set_fullscreen(c, true);
     if (start_hidden) toggle_hidden(c);
+}
+
+std::vector<Client *> transients_of(const Client *c) {
+    std::vector<Client *> out;
+    for (Client *t = wm.client_list; t; t = t->next)
+        if (t->transient_for == c->window && t != c) out.push_back(t);
+    std::reverse(out.begin(), out.end());
+    return out;
 }
 
 void handle_map_request(XMapRequestEvent *e) {
@@ -576,5 +607,6 @@ void map_client(Client *c) {
         map_own(c, true);
     }
     write_wm_state(c, NormalState);
+    raise_transients(c);
     ewmh_restacked();
 }

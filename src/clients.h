@@ -56,11 +56,13 @@ struct Client {
     // What full screen covers up, restored when it ends: geometry, border, tab.
     calc::Rect fs_geometry;
     int fs_border = 0, fs_tab_visible = 0;
-    bool takes_focus = false;            // WM_TAKE_FOCUS in WM_PROTOCOLS
-    bool deletes_window = false;         // WM_DELETE_WINDOW in WM_PROTOCOLS
-    bool accepts_input = true;           // WM_HINTS input
+    bool takes_focus = false;    // WM_TAKE_FOCUS in WM_PROTOCOLS
+    bool deletes_window = false; // WM_DELETE_WINDOW in WM_PROTOCOLS
+    bool accepts_input = true;   // WM_HINTS input
     // It draws its own decorations: no border and no tab while shown.
     bool undecorated = false;
+    // The client window of the client it is a dialog of (WM_TRANSIENT_FOR), or 0.
+    Window transient_for = 0;
     std::optional<std::string> net_name; // _NET_WM_NAME when the font can show it
 };
 
@@ -88,6 +90,8 @@ void map_own(Client *c, bool raise = false);
 // when it is not hidden).
 void map_client(Client *c);
 void close_client(Client *c);
+// The dialogs of c, oldest first.
+std::vector<Client *> transients_of(const Client *c);
 void toggle_iconic(Client *c);
 void toggle_tab(Client *c);
 void toggle_hidden(Client *c);

@@ -53,6 +53,8 @@ void goto_desktop(int n) {
 }
 
 void move_to_desktop(Client *c, int d) {
+    for (Client *t : transients_of(c))
+        move_to_desktop(t, d);
     if (d == c->desktop) return;
     bool was = on_current_desktop(c);
     c->desktop = d;
@@ -70,6 +72,14 @@ void move_to_desktop(Client *c, int d) {
         set_active(c); // fixed or not: recolour
     }
     ewmh_update_client_desktop(c);
+}
+
+void carry_transients(Client *c) {
+    for (Client *t : transients_of(c)) {
+        t->desktop = c->desktop;
+        ewmh_update_client_desktop(t);
+        carry_transients(t);
+    }
 }
 
 void toggle_fixed(Client *c) {

@@ -15,3 +15,5 @@ void bring_into_view(Client *c);
 // Moves a client to desktop d (0: fixed), mapping or unmapping it as the view needs.
 void move_to_desktop(Client *c, int d);
 void toggle_fixed(Client *c);
+// Gives c's dialogs c's desktop, before a desktop switch that carries c along.
+void carry_transients(Client *c);

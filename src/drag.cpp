@@ -140,12 +140,14 @@ void interactive_move(Client *c) {
             if (ex > W - 3 && wm.current_desktop < wm.desktop_count) {
                 XWarpPointer(wm.display, None, wm.root, 0, 0, 0, 0, 5, ey);
                 c->desktop += 1;
+                carry_transients(c);
                 switch_desktop(wm.current_desktop + 1);
                 ewmh_update_client_desktop(c);
             }
             if (ex <= 2 && wm.current_desktop >= 2) {
                 XWarpPointer(wm.display, None, wm.root, 0, 0, 0, 0, W - 5, ey);
                 c->desktop -= 1;
+                carry_transients(c);
                 switch_desktop(wm.current_desktop - 1);
                 ewmh_update_client_desktop(c);
             }

@@ -5,6 +5,7 @@
 #include <X11/extensions/shape.h>
 
 #include <cstring>
+#include <vector>
 
 #include "clients.h"
 #include "ewmh.h"
@@ -165,13 +166,23 @@ void move_resize_client(Client *c) {
     send_synthetic_configure(c);
 }
 
+void raise_transients(Client *c) {
+    for (Client *t : transients_of(c))
+        raise_client(t);
+}
+
 void raise_client(Client *c) {
     XRaiseWindow(wm.display, c->frame);
     XRaiseWindow(wm.display, c->tab);
+    raise_transients(c);
     ewmh_restacked();
 }
 
 void lower_client(Client *c) {
+    // The newest dialog first: each one lowered goes beneath those before it.
+    std::vector<Client *> dialogs = transients_of(c);
+    for (auto t = dialogs.rbegin(); t != dialogs.rend(); ++t)
+        lower_client(*t);
     XLowerWindow(wm.display, c->frame);
     XLowerWindow(wm.display, c->tab);
     ewmh_restacked();
@@ -222,6 +233,7 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     tc.sibling = c->frame;
     tc.stack_mode = Above;
     XConfigureWindow(wm.display, c->tab, CWSibling | CWStackMode, &tc);
+    if ((e->value_mask & CWStackMode) && e->detail == Above) raise_transients(c);
     send_synthetic_configure(c);
     wc.x = c->border;
     wc.y = c->border;

@@ -37,7 +37,9 @@ void move_resize_client(Client *c);
 // Moves and sizes the frame and the tab, and the client window only when asked (during
 // an outline resize it follows at the end).
 void move_resize_frame(Client *c, bool with_window);
+// Raising or lowering a client takes its dialogs along, above it.
 void raise_client(Client *c);
 void lower_client(Client *c);
+void raise_transients(Client *c);
 
 void handle_configure_request(XConfigureRequestEvent *e);

@@ -318,6 +318,46 @@ TEST(Ewmh, XdotoolMinimizesActivatesAndSetsTheDesktop) {
 
 // --- full screen
 
+// A dialog opens centred over its window, stays above it whenever the window is raised,
+// and goes with it to another desktop.
+TEST(Ewmh, DialogBelongsToItsWindow) {
+    EwmhSession s;
+    Managed parent = manage(s.c, at(100, 100, "parent", 600, 400));
+    Window dialog = s.c.create_window({.width = 200, .height = 100, .name = "dialog"});
+    XSetTransientForHint(s.c.dpy(), dialog, parent.window);
+    s.c.map(dialog);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.is_framed(dialog) && viewable(s, dialog); }));
+    const Geometry pf = s.c.geometry(parent.frame), df = s.c.geometry(s.c.parent(dialog));
+    EXPECT_EQ(df.x + static_cast<int>(df.width / 2), pf.x + static_cast<int>(pf.width / 2));
+    EXPECT_EQ(df.y + static_cast<int>(df.height / 2), pf.y + static_cast<int>(pf.height / 2));
+
+    auto dialog_above = [&] {
+        auto kids = s.c.children(s.c.root());
+        auto at = [&](Window w) { return std::find(kids.begin(), kids.end(), w) - kids.begin(); };
+        return at(s.c.parent(dialog)) > at(parent.frame);
+    };
+    s.c.move_pointer(pf.x + 20, pf.y + 20);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == parent.window; }));
+    s.c.key_chord(XK_Up, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_TRUE(dialog_above()) << "after Control+Alt+Up";
+    // The dialog lowered on its own goes beneath; Button1 on the window brings it back.
+    s.c.move_pointer(df.x + 20, df.y + 20);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.focus() == dialog; }));
+    s.c.key_chord(XK_Down, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    ASSERT_FALSE(dialog_above());
+    ASSERT_TRUE(s.c.drag({pf.x + 1, pf.y + 50}, {pf.x + 1, pf.y + 50}, Button1, 0, 1));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_TRUE(dialog_above()) << "after Button1 on the border";
+
+    auto [rc, out] = s.run({"wmctrl", "-r", "parent", "-t", "1"});
+    ASSERT_EQ(rc, 0) << out;
+    ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(dialog) == 1; }));
+    EXPECT_EQ(s.desktop_of(parent.window), 1);
+    EXPECT_FALSE(viewable(s, dialog));
+}
+
 TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
     EwmhSession s;
     Managed m = manage(s.c, at(100, 120, "movie", 300, 200));
