@@ -33,8 +33,11 @@ void set_windows(Window w, int which, const long *values, int n, int mode = Prop
                     reinterpret_cast<const unsigned char *>(values), n);
 }
 
-void set_extents(Window w, int border, bool tab) {
-    long ext[4] = {border, border, border + (tab ? wm.title_height : 0), border};
+// The border alone: a configure request puts the frame's outer corner where the window asked
+// (its gravity applied), and the tab, a window of its own above the frame, is not in the
+// reckoning. A toolkit that moves its own window by the extents lands where it meant to.
+void set_extents(Window w, int border) {
+    long ext[4] = {border, border, border, border};
     set_cardinals(w, _NET_FRAME_EXTENTS, ext, 4);
 }
 
@@ -167,7 +170,7 @@ void ewmh_update_state(Client *c) {
 }
 
 void ewmh_frame_extents(Client *c) {
-    set_extents(c->window, c->border, c->tab_visible);
+    set_extents(c->window, c->border);
 }
 
 void set_fullscreen(Client *c, bool on) {
@@ -209,8 +212,7 @@ void handle_client_message(XClientMessageEvent *e) {
         return;
     }
     if (t == atoms[_NET_REQUEST_FRAME_EXTENTS]) {
-        if (!lookup_client(e->window))
-            set_extents(e->window, settings.border_width, settings.border_width != 0);
+        if (!lookup_client(e->window)) set_extents(e->window, settings.border_width);
         return;
     }
     Client *c = lookup_client(e->window);

@@ -386,7 +386,7 @@ TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
 
     s.message(m.window, "_NET_WM_STATE", 0, static_cast<long>(fs), 0, 1); // remove
     ASSERT_TRUE(s.c.wait_until(restored)) << s.c.geometry(m.window) << s.c.geometry(m.frame);
-    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
 
     // Toggle on, then a trip to the second desktop and back keeps it full screen.
     s.message(m.window, "_NET_WM_STATE", 2, static_cast<long>(fs), 0, 1);
@@ -618,24 +618,30 @@ TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
 
 // --- frame extents
 
-TEST(Ewmh, FrameExtentsFollowTheTabAndAreGivenBeforeMapping) {
+TEST(Ewmh, FrameExtentsAreWhereConfigureRequestsPutTheWindowAndAreGivenBeforeMapping) {
     EwmhSession s;
     Managed m = manage(s.c, at(100, 100, "alpha"));
     ASSERT_TRUE(m.window);
-    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
-    ASSERT_TRUE(s.enter(m.window));
-    s.c.key_chord(XK_t, kCtrlAlt);
-    ASSERT_TRUE(s.c.wait_until([&] { return !viewable(s, m.tab); }));
-    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder, kBorder}));
-    s.c.key_chord(XK_t, kCtrlAlt);
-    ASSERT_TRUE(s.c.wait_until([&] { return viewable(s, m.tab); }));
-    EXPECT_EQ(s.extents(m.window), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    const std::vector<long> border_only = {kBorder, kBorder, kBorder, kBorder};
+    EXPECT_EQ(s.extents(m.window), border_only);
+    // A client moving itself to (X, Y) ends at (X + left, Y + top), the tab shown or not.
+    for (int i = 0; i < 2; ++i) {
+        XMoveWindow(s.c.dpy(), m.window, 300 + i, 200);
+        ASSERT_TRUE(s.c.sync_with_wm());
+        const Geometry g = s.c.geometry(m.window);
+        EXPECT_EQ(g.x, 300 + i + s.extents(m.window)[0]);
+        EXPECT_EQ(g.y, 200 + s.extents(m.window)[2]);
+        ASSERT_TRUE(s.enter(m.window));
+        s.c.key_chord(XK_t, kCtrlAlt);
+        ASSERT_TRUE(s.c.sync_with_wm());
+    }
+    EXPECT_EQ(s.extents(m.window), border_only);
 
     // A window not yet mapped asks what its frame will be.
     Window w = s.c.create_window(at(300, 300, "bravo"));
     s.message(w, "_NET_REQUEST_FRAME_EXTENTS", 0);
     ASSERT_TRUE(s.c.wait_until([&] { return !s.extents(w).empty(); }));
-    EXPECT_EQ(s.extents(w), (std::vector<long>{kBorder, kBorder, kBorder + s.th, kBorder}));
+    EXPECT_EQ(s.extents(w), border_only);
     EXPECT_FALSE(s.c.is_framed(w));
 }
 
