@@ -126,6 +126,9 @@ struct WindowFacts {
     bool dock = false;
     bool fullscreen = false; // asks to start full-screen
     bool undecorated = false;
+    bool hidden = false;          // _NET_WM_STATE_HIDDEN
+    std::optional<long> desktop;  // _NET_WM_DESKTOP
+    std::optional<long> wm_state; // WM_STATE
     Window transient_for = 0;
     std::optional<std::string> res_class;
     int px = 0, py = 0;
@@ -146,6 +149,8 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     auto motif_c =
         x::ask_property(d, w, atoms[atom::_MOTIF_WM_HINTS], atoms[atom::_MOTIF_WM_HINTS], 5);
     auto transient_c = x::ask_property(d, w, XA_WM_TRANSIENT_FOR, XA_WINDOW, 1);
+    auto desktop_c = x::ask_property(d, w, atoms[atom::_NET_WM_DESKTOP], XA_CARDINAL, 1);
+    auto wm_state_c = x::ask_property(d, w, atoms[atom::WM_STATE], atoms[atom::WM_STATE], 1);
     x::PropertyCookie class_c;
     if (settings.tabless_list) class_c = x::ask_property(d, w, XA_WM_CLASS, XA_STRING, 256);
     auto pointer_c = xcb_query_pointer(xc, static_cast<xcb_window_t>(wm.root));
@@ -166,6 +171,8 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
     x::Property state = x::property_reply(d, state_c);
     x::Property motif = x::property_reply(d, motif_c);
     x::Property transient = x::property_reply(d, transient_c);
+    x::Property desktop = x::property_reply(d, desktop_c);
+    x::Property wm_state = x::property_reply(d, wm_state_c);
     x::Property cls = x::property_reply(d, class_c);
 
     f->exists = attr && geom && !err;
@@ -181,6 +188,10 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
         f->wm_hints = wm_hints;
         f->dock = type.view().lists_atom(atoms[atom::_NET_WM_WINDOW_TYPE_DOCK]);
         f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
+        f->hidden = state.view().lists_atom(atoms[atom::_NET_WM_STATE_HIDDEN]);
+        if (auto v = desktop.view().longs(XA_CARDINAL); v && !v->empty()) f->desktop = (*v)[0];
+        if (auto v = wm_state.view().longs(atoms[atom::WM_STATE]); v && !v->empty())
+            f->wm_state = static_cast<int32_t>((*v)[0]);
         f->res_class = decode_class(cls.view());
         f->undecorated = decode_undecorated(motif.view());
         if (auto v = transient.view().longs(XA_WINDOW); v && !v->empty())
@@ -198,7 +209,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
 
 } // namespace
 
-void new_client(Window w, bool only_if_shown) {
+void new_client(Window w, TakeOver how) {
     Display *d = wm.display;
     // Never the root, nor one of the manager's own windows.
     if (window_is_managed_elsewhere(w)) return;
@@ -217,7 +228,7 @@ void new_client(Window w, bool only_if_shown) {
     // or somebody sent a map request naming an inner window. Override-redirect windows
     // and docks place themselves and are not framed.
     if (!f.exists || !f.top_level || f.override_redirect || f.dock ||
-        (only_if_shown && f.map_state != IsViewable)) {
+        (how == TakeOver::if_shown && f.map_state != IsViewable)) {
         if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
         XUngrabServer(d);
         return;
@@ -248,7 +259,21 @@ void new_client(Window w, bool only_if_shown) {
     } else {
         parent = nullptr;
     }
+    // A window on screen when the manager started goes back where the manager before left
+    // it: its desktop (all of them for a fixed one), hidden if it was.
     bool start_hidden = false;
+    if (how == TakeOver::adopted) {
+        if (f.desktop == 0xFFFFFFFFL)
+            c->desktop = 0;
+        else if (f.desktop && *f.desktop >= 0 && *f.desktop < 1024)
+            c->desktop = static_cast<int>(*f.desktop) + 1;
+        if (c->desktop > wm.desktop_count) {
+            wm.desktop_count = c->desktop;
+            ewmh_update_desktops();
+        }
+        // Windows of desktops not shown are iconic too, but not hidden.
+        start_hidden = f.hidden || (f.wm_state == IconicState && on_current_desktop(c));
+    }
     const bool viewable = f.map_state == IsViewable;
     if (!viewable) {
         place_client_at(c, f.px, f.py);
@@ -530,7 +555,7 @@ void handle_map_notify(XMapEvent *e) {
     // just gone, whose id a new window of another application had taken meanwhile: it
     // is taken under management as if it had asked.
     if (e->event != wm.root || e->override_redirect || lookup_client(e->window)) return;
-    new_client(e->window, true);
+    new_client(e->window, TakeOver::if_shown);
 }
 
 void handle_destroy_notify(XDestroyWindowEvent *e) {

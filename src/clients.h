@@ -77,8 +77,12 @@ void apply_gravity(Client *c, int sign);
 calc::Rect client_rect(const Client *c);
 void set_client_rect(Client *c, const calc::Rect &r);
 
-// Takes the window over; with only_if_shown, only when it is viewable.
-void new_client(Window w, bool only_if_shown = false);
+// How a window comes to be taken over: it asked to be mapped; it was found mapped behind
+// the manager's back (taken only if still viewable); it was on screen when the manager
+// started (it gets back the desktop and hidden state its properties keep from the manager
+// before).
+enum class TakeOver { asked, if_shown, adopted };
+void new_client(Window w, TakeOver how = TakeOver::asked);
 void unmanage_client(Client *c, bool window_unmapped = false);
 // Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
 // notes the request so that its report is not taken for a withdrawal.

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "bindings.h"
 #include "clients.h"
@@ -18,6 +20,7 @@
 #include "frame.h"
 #include "hints.h"
 #include "state.h"
+#include "x/connection.h"
 
 ManagerState wm;
 
@@ -30,9 +33,11 @@ volatile sig_atomic_t display_open = 0;
 // Written by the signal handler to wake the loop.
 int signal_pipe[2] = {-1, -1};
 
-void quit_handler(int) {
-    if (!display_open) _exit(0);
-    quit_requested = 1;
+// Set by SIGUSR1: the manager runs itself again in place.
+volatile sig_atomic_t restart_requested = 0;
+char **command_line = nullptr;
+
+void wake_loop() {
     int saved = errno;
     if (signal_pipe[1] >= 0) {
         char b = 1;
@@ -40,6 +45,19 @@ void quit_handler(int) {
         (void)r;
     }
     errno = saved;
+}
+
+void restart_handler(int) {
+    // Before the display is open there is nothing to restart.
+    if (!display_open) return;
+    restart_requested = 1;
+    wake_loop();
+}
+
+void quit_handler(int) {
+    if (!display_open) _exit(0);
+    quit_requested = 1;
+    wake_loop();
 }
 
 } // namespace
@@ -88,7 +106,7 @@ void wait_for_input() {
     XFlush(wm.display);
     if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
     pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {signal_pipe[0], POLLIN, 0}};
-    while (!quit_requested) {
+    while (!quit_requested && !restart_requested) {
         int r = poll(fds, 2, -1);
         if (r > 0) break;
         if (r < 0 && errno != EINTR) break;
@@ -104,10 +122,10 @@ void wait_for_input() {
 
 bool next_masked_event(long mask, XEvent *ev, const bool *stop) {
     for (;;) {
-        if (quit_requested || (stop && *stop)) return false;
+        if (quit_requested || restart_requested || (stop && *stop)) return false;
         if (XCheckMaskEvent(wm.display, mask, ev)) return true;
         // The search may have read an error that ends the loop: look before sleeping.
-        if (quit_requested || (stop && *stop)) return false;
+        if (quit_requested || restart_requested || (stop && *stop)) return false;
         wait_for_input();
         // Read what arrived so the masked search sees it; errors read here are recorded
         // at once (a lost connection ends here through the library's fatal-error path).
@@ -159,21 +177,27 @@ void dispatch_event(XEvent *ev) {
     }
 }
 
-[[noreturn]] void shutdown_manager() {
-    static bool running = false;
-    if (running) std::_Exit(0);
-    running = true;
-    // Further signals change nothing from here on.
-    signal(SIGTERM, SIG_IGN);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
+// Hands every window back to the root, their states (WM_STATE, desktop, hidden) left as
+// they are for whoever manages them next. The server is held from here to the end: no
+// window can ask to be mapped between the last look at the queue and the end of the
+// redirection, which would lose the request, and no other client adds to the queue while
+// the windows are handed back. With map_all, hidden windows and windows of other desktops
+// are mapped too (otherwise the server maps them when the connection closes: they stay
+// in the save set).
+void hand_back_everything(bool map_all) {
     wm.quitting = 1;
-    // The server is held from here to the end: no window can ask to be mapped between the
-    // last look at the queue and the end of the redirection, which would lose the request,
-    // and no other client adds to the queue while the windows are handed back.
     XGrabServer(wm.display);
-    while (wm.client_list)
+    std::vector<Window> released;
+    while (wm.client_list) {
+        released.push_back(wm.client_list->window);
         unmanage_client(wm.client_list);
+    }
+    if (map_all) {
+        x::IgnoreErrors ignore;
+        for (Window w : released)
+            XMapWindow(wm.display, w);
+        XSync(wm.display, False);
+    }
     // Windows whose map requests were never handled are mapped as they are, on the root.
     XSync(wm.display, False);
     // One pass over the queue, however long a flood has made it.
@@ -184,6 +208,18 @@ void dispatch_event(XEvent *ev) {
             XMapWindow(wm.display, ev.xmaprequest.window);
     }
     XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
+}
+
+[[noreturn]] void shutdown_manager() {
+    static bool running = false;
+    if (running) std::_Exit(0);
+    running = true;
+    // Further signals change nothing from here on.
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGINT, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGUSR1, SIG_IGN);
+    hand_back_everything(false);
     if (wm.font) XFreeFont(wm.display, wm.font);
     if (wm.gc) XFreeGC(wm.display, wm.gc);
     XInstallColormap(wm.display, DefaultColormap(wm.display, wm.screen));
@@ -191,7 +227,36 @@ void dispatch_event(XEvent *ev) {
     std::exit(0);
 }
 
+// The manager runs again in place of this one, with the same arguments: every window is
+// handed back mapped, the root is let go, and the new one adopts them as they were (their
+// desktops, hidden windows and the desktop shown are in their properties).
+[[noreturn]] void restart_in_place() {
+    signal(SIGTERM, SIG_IGN);
+    signal(SIGINT, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGUSR1, SIG_IGN);
+    hand_back_everything(true);
+    // The new manager may ask for the root before the server has seen this connection go.
+    XSelectInput(wm.display, wm.root, NoEventMask);
+    XUngrabServer(wm.display);
+    XSync(wm.display, False);
+    fcntl(ConnectionNumber(wm.display), F_SETFD, FD_CLOEXEC);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        signal(sig, SIG_DFL);
+    execvp(command_line[0], command_line);
+    execv("/proc/self/exe", command_line);
+    std::fprintf(stderr, "tavrel: can't restart %s: %s\n", command_line[0], std::strerror(errno));
+    std::exit(1);
+}
+
 } // namespace
+
+void remember_command_line(char **argv) {
+    command_line = argv;
+}
 
 void install_signal_handlers() {
     if (pipe(signal_pipe) != 0) {
@@ -209,6 +274,8 @@ void install_signal_handlers() {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = restart_handler;
+    sigaction(SIGUSR1, &sa, nullptr);
 }
 
 void mark_display_open() {
@@ -220,6 +287,7 @@ void run_event_loop() {
     for (;;) {
         release_doomed_clients();
         if (quit_requested) shutdown_manager();
+        if (restart_requested) restart_in_place();
         if (XPending(wm.display) == 0) {
             ewmh_update_stacking();
             if (XPending(wm.display) != 0) continue;

@@ -4,9 +4,12 @@
 
 #include <X11/Xlib.h>
 
-// Installs the handlers of SIGTERM, SIGINT and SIGHUP. Until the display is open a
-// signal simply ends the process; afterwards it leads to the orderly shutdown.
+// Installs the handlers of SIGTERM, SIGINT and SIGHUP (until the display is open a signal
+// simply ends the process; afterwards it leads to the orderly shutdown) and of SIGUSR1
+// (the manager runs itself again in place, keeping every window as it is).
 void install_signal_handlers();
+// The arguments a restart in place (SIGUSR1) runs the manager with again.
+void remember_command_line(char **argv);
 void mark_display_open();
 // The policy for X errors once the manager runs.
 int error_handler(Display *d, XErrorEvent *e);

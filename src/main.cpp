@@ -4,6 +4,7 @@
 
 int main(int argc, char **argv) {
     parse_options(argc, argv);
+    remember_command_line(argv);
     install_signal_handlers();
     setup_display();
     run_event_loop();

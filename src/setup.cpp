@@ -2,6 +2,7 @@
 // root window, key grabs and the adoption of windows already on screen.
 #include "setup.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xproto.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xinerama.h>
@@ -95,11 +96,24 @@ void query_shape_extension() {
     wm.shape_present = XShapeQueryExtension(wm.display, &wm.shape_event_base, &error_base);
 }
 
+// The desktop a manager before this one showed, from the root's property: the session goes
+// on where it was.
+void resume_desktop() {
+    auto p = x::property_reply(
+        wm.display,
+        x::ask_property(wm.display, wm.root, atoms[atom::_NET_CURRENT_DESKTOP], XA_CARDINAL, 1));
+    auto v = p.view().longs(XA_CARDINAL);
+    if (!v || v->empty() || (*v)[0] >= 1024) return;
+    wm.current_desktop = static_cast<int>((*v)[0]) + 1;
+    if (wm.current_desktop > wm.desktop_count) wm.desktop_count = wm.current_desktop;
+}
+
 void adopt_existing_windows() {
     for (Window w : x::query_tree(wm.display, wm.root)) {
         XWindowAttributes attr;
         if (!XGetWindowAttributes(wm.display, w, &attr)) continue;
-        if (!attr.override_redirect && attr.map_state == IsViewable) new_client(w);
+        if (!attr.override_redirect && attr.map_state == IsViewable)
+            new_client(w, TakeOver::adopted);
         release_doomed_clients();
     }
 }
@@ -165,6 +179,7 @@ void setup_display() {
     XSetErrorHandler(error_handler);
     // 14. Key grabs.
     grab_bindings();
+    resume_desktop();
     ewmh_setup();
     // Windows adopted below are shaped like any other.
     query_shape_extension();

@@ -4,6 +4,8 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -330,6 +332,70 @@ TEST(Focus, AltTabCyclesFromActiveTowardsOlderAndWrapsIncludingHidden) {
 }
 
 // --- desktops
+
+// Stopping the manager and starting it again, or restarting it in place with SIGUSR1,
+// loses nothing a user arranged: desktops, fixed and hidden windows, the desktop shown.
+enum class Restart { stop_and_start, in_place };
+class SessionKept : public testing::TestWithParam<Restart> {};
+
+TEST_P(SessionKept, AcrossARestart) {
+    ParkedSession s;
+    Managed a = manage(s.c, at(50, 100, 200, 100, "A"));  // hidden, desktop 1
+    Managed b = manage(s.c, at(350, 100, 200, 100, "B")); // desktop 2
+    Managed f = manage(s.c, at(650, 100, 200, 100, "F")); // fixed
+    enter(s, a.window);
+    chord(s, XK_s);
+    enter(s, f.window);
+    chord(s, XK_f);
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = b.window;
+    ev.xclient.message_type = s.c.atom("_NET_WM_DESKTOP");
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = 1;
+    XSendEvent(s.c.dpy(), s.c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &ev);
+    chord(s, XK_2);
+    ASSERT_TRUE(viewable(s, b.window) && viewable(s, f.window) && unmapped(s, a.tab));
+
+    // The frames of the manager that stops go; new ones (maybe with the same ids) come.
+    XSelectInput(s.c.dpy(), s.c.root(), SubstructureNotifyMask);
+    XSync(s.c.dpy(), False);
+    std::optional<harness::Wm> again;
+    if (GetParam() == Restart::stop_and_start) {
+        s.wm.signal(SIGTERM);
+        ASSERT_EQ(s.wm.wait_exit(), 0);
+        again.emplace(s.x);
+        ASSERT_TRUE(again->wait_ready());
+    } else {
+        s.wm.signal(SIGUSR1);
+        ASSERT_TRUE(s.wm.running()) << s.wm.err();
+    }
+    ASSERT_TRUE(s.c.wait_event([&](const XEvent &e) {
+        return e.type == DestroyNotify && e.xdestroywindow.window == a.frame;
+    }));
+    ASSERT_TRUE(s.c.wait_until([&] {
+        return harness::manager_holds_root(s.c) && s.c.is_framed(a.window) &&
+               s.c.is_framed(b.window) && s.c.is_framed(f.window);
+    }));
+    ASSERT_TRUE(synced(s));
+    EXPECT_EQ(s.c.property_longs(s.c.root(), "_NET_CURRENT_DESKTOP"), std::vector<long>{1});
+    EXPECT_TRUE(viewable(s, b.window));
+    EXPECT_TRUE(viewable(s, f.window));
+    EXPECT_EQ(s.c.property_longs(f.window, "_NET_WM_DESKTOP"), std::vector<long>{-1}) << "fixed";
+    EXPECT_FALSE(viewable(s, a.window));
+    chord(s, XK_1);
+    EXPECT_TRUE(viewable(s, f.window));
+    EXPECT_FALSE(viewable(s, b.window));
+    EXPECT_FALSE(viewable(s, a.window)) << "the hidden window stays hidden";
+    EXPECT_TRUE(viewable(s, harness::find_tab(s.c, s.c.parent(a.window))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, SessionKept,
+                         testing::Values(Restart::stop_and_start, Restart::in_place),
+                         [](const testing::TestParamInfo<Restart> &i) {
+                             return i.param == Restart::in_place ? "InPlace" : "StopAndStart";
+                         });
 
 TEST(Desktops, SwitchingUnmapsAndMapsWithWmStateAndReleasesNothing) {
     ParkedSession s;
