@@ -13,6 +13,7 @@
 #include "clients.h"
 #include "desktops.h"
 #include "drag.h"
+#include "ewmh.h"
 #include "focus.h"
 #include "frame.h"
 #include "geometry.h"
@@ -110,6 +111,7 @@ void maximize(Client *c, int axes) {
     if (axes & 1) toggle_max_vertical(c);
     if (axes & 2) toggle_max_horizontal(c);
     move_resize_client(c);
+    ewmh_update_state(c);
 }
 
 void hide(Client *c, int) {

@@ -126,7 +126,9 @@ struct WindowFacts {
     bool dock = false;
     bool fullscreen = false; // asks to start full-screen
     bool undecorated = false;
-    bool hidden = false;          // _NET_WM_STATE_HIDDEN
+    bool hidden = false;                                                  // _NET_WM_STATE_HIDDEN
+    bool sticky = false, above = false, below = false, attention = false; // and the others
+    bool skip_taskbar = false, skip_pager = false;
     std::optional<long> desktop;  // _NET_WM_DESKTOP
     std::optional<long> wm_state; // WM_STATE
     Window transient_for = 0;
@@ -189,6 +191,14 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
         f->dock = type.view().lists_atom(atoms[atom::_NET_WM_WINDOW_TYPE_DOCK]);
         f->fullscreen = state.view().lists_atom(atoms[atom::_NET_WM_STATE_FULLSCREEN]);
         f->hidden = state.view().lists_atom(atoms[atom::_NET_WM_STATE_HIDDEN]);
+        for (auto [field, which] :
+             {std::pair{&WindowFacts::sticky, atom::_NET_WM_STATE_STICKY},
+              {&WindowFacts::above, atom::_NET_WM_STATE_ABOVE},
+              {&WindowFacts::below, atom::_NET_WM_STATE_BELOW},
+              {&WindowFacts::attention, atom::_NET_WM_STATE_DEMANDS_ATTENTION},
+              {&WindowFacts::skip_taskbar, atom::_NET_WM_STATE_SKIP_TASKBAR},
+              {&WindowFacts::skip_pager, atom::_NET_WM_STATE_SKIP_PAGER}})
+            f->*field = state.view().lists_atom(atoms[which]);
         if (auto v = desktop.view().longs(XA_CARDINAL); v && !v->empty()) f->desktop = (*v)[0];
         if (auto v = wm_state.view().longs(atoms[atom::WM_STATE]); v && !v->empty())
             f->wm_state = static_cast<int32_t>((*v)[0]);
@@ -248,8 +258,13 @@ void new_client(Window w, TakeOver how) {
     c->border = c->undecorated ? 0 : settings.border_width;
     c->window_border = f.border_width;
     c->tab_visible = c->border != 0;
-    c->desktop = wm.current_desktop;
+    c->desktop = f.sticky ? 0 : wm.current_desktop;
     c->shape_rects = f.shape_rects;
+    c->above = f.above;
+    c->below = f.below && !f.above;
+    c->demands_attention = f.attention;
+    c->skip_taskbar = f.skip_taskbar;
+    c->skip_pager = f.skip_pager;
     // A dialog of a managed window lives on its desktop and, unless the user placed it,
     // over it.
     const Client *parent = lookup_client(f.transient_for);
@@ -309,6 +324,8 @@ void new_client(Window w, TakeOver how) {
     XUngrabServer(d);
     if (f.res_class && calc::class_in_list(settings.tabless_list, f.res_class->c_str()))
         toggle_tab(c);
+    if (c->demands_attention || c->urgency_hint) paint_inactive(c);
+    if (c->below) lower_client(c);
     // A dialog of a window on another desktop goes there with it.
     if (!on_current_desktop(c)) take_out_of_view(c);
     ewmh_client_new(c);

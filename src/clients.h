@@ -59,6 +59,13 @@ struct Client {
     bool takes_focus = false;    // WM_TAKE_FOCUS in WM_PROTOCOLS
     bool deletes_window = false; // WM_DELETE_WINDOW in WM_PROTOCOLS
     bool accepts_input = true;   // WM_HINTS input
+    // Kept above or below the other windows whatever is raised or lowered.
+    bool above = false, below = false;
+    // Asks for attention (_NET_WM_STATE_DEMANDS_ATTENTION, or the urgency of WM_HINTS not
+    // yet seen by the user): drawn in the attention colour until it is active.
+    bool demands_attention = false;
+    bool urgency_hint = false, urgency_seen = false;
+    bool skip_taskbar = false, skip_pager = false;
     // It draws its own decorations: no border and no tab while shown.
     bool undecorated = false;
     // The client window of the client it is a dialog of (WM_TRANSIENT_FOR), or 0.

@@ -84,6 +84,6 @@ void carry_transients(Client *c) {
 
 void toggle_fixed(Client *c) {
     c->desktop = c->desktop != 0 ? 0 : wm.current_desktop;
-    set_active(c);
+    if (wm.active == c) set_active(c); // recoloured
     ewmh_update_client_desktop(c);
 }

@@ -77,6 +77,13 @@ bool next_drag_motion(Client *c, XEvent *ev, bool *released) {
     return false;
 }
 
+// A window moved or resized by hand is no longer maximized.
+void forget_maximized(Client *c) {
+    const bool was = c->saved_width != 0 || c->saved_height != 0;
+    c->saved_x = c->saved_y = c->saved_width = c->saved_height = 0;
+    if (was) ewmh_update_state(c);
+}
+
 } // namespace
 
 void root_click_mode() {
@@ -122,7 +129,7 @@ void root_click_mode() {
 
 void interactive_move(Client *c) {
     const int sx = c->x, sy = c->y;
-    c->saved_x = c->saved_y = c->saved_width = c->saved_height = 0;
+    forget_maximized(c);
     if (!grab_pointer(kDragMask, wm.move_cursor)) return;
     int px0, py0;
     query_pointer_root(&px0, &py0);
@@ -159,7 +166,7 @@ void interactive_move(Client *c) {
 void interactive_resize(Client *c) {
     if (!grab_pointer(kDragMask, wm.resize_cursor)) return;
     if (c->iconic) toggle_iconic(c);
-    c->saved_x = c->saved_y = c->saved_width = c->saved_height = 0;
+    forget_maximized(c);
     XWarpPointer(wm.display, None, c->window, 0, 0, 0, 0, c->width, c->height);
     Display *d = wm.display;
     XEvent ev;

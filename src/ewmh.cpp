@@ -51,15 +51,51 @@ void activate(Client *c, long source) {
     focus_client(c);
 }
 
+// The state a _NET_WM_STATE message asks for: 0 remove, 1 add, 2 toggle.
+bool wanted(long action, bool now) {
+    return action == 1 || (action == 2 && !now);
+}
+
 void change_state(Client *c, long action, Atom prop) {
     if (prop == atoms[_NET_WM_STATE_FULLSCREEN]) {
-        bool on = action == 1 || (action == 2 && !c->fullscreen);
-        if (action == 0) on = false;
+        const bool on = wanted(action, c->fullscreen);
         if (on != c->fullscreen) set_fullscreen(c, on);
     } else if (prop == atoms[_NET_WM_STATE_HIDDEN]) {
-        bool on = action == 1 || (action == 2 && !c->iconic);
-        if (action == 0) on = false;
+        const bool on = wanted(action, c->iconic);
         if (on != static_cast<bool>(c->iconic)) toggle_hidden(c);
+    } else if (prop == atoms[_NET_WM_STATE_MAXIMIZED_VERT]) {
+        if (wanted(action, c->saved_height != 0) != (c->saved_height != 0)) {
+            toggle_max_vertical(c);
+            move_resize_client(c);
+        }
+    } else if (prop == atoms[_NET_WM_STATE_MAXIMIZED_HORZ]) {
+        if (wanted(action, c->saved_width != 0) != (c->saved_width != 0)) {
+            toggle_max_horizontal(c);
+            move_resize_client(c);
+        }
+    } else if (prop == atoms[_NET_WM_STATE_STICKY]) {
+        if (wanted(action, c->desktop == 0) != (c->desktop == 0)) toggle_fixed(c);
+    } else if (prop == atoms[_NET_WM_STATE_ABOVE]) {
+        c->above = wanted(action, c->above);
+        if (c->above) {
+            c->below = false;
+            raise_client(c);
+        }
+    } else if (prop == atoms[_NET_WM_STATE_BELOW]) {
+        c->below = wanted(action, c->below);
+        if (c->below) {
+            c->above = false;
+            lower_client(c);
+        }
+    } else if (prop == atoms[_NET_WM_STATE_DEMANDS_ATTENTION]) {
+        const bool on = wanted(action, c->demands_attention) && c != wm.active;
+        if (on == c->demands_attention) return;
+        c->demands_attention = on;
+        if (c != wm.active) paint_inactive(c);
+    } else if (prop == atoms[_NET_WM_STATE_SKIP_TASKBAR]) {
+        c->skip_taskbar = wanted(action, c->skip_taskbar);
+    } else if (prop == atoms[_NET_WM_STATE_SKIP_PAGER]) {
+        c->skip_pager = wanted(action, c->skip_pager);
     }
 }
 
@@ -158,15 +194,28 @@ void ewmh_update_desktops() {
 void ewmh_update_client_desktop(Client *c) {
     long d = c->desktop == 0 ? kAllDesktops : c->desktop - 1;
     set_cardinals(c->window, _NET_WM_DESKTOP, &d, 1);
+    ewmh_update_state(c); // sticky or not
 }
 
 void ewmh_update_state(Client *c) {
-    long st[2];
-    int n = 0;
-    if (c->fullscreen) st[n++] = static_cast<long>(atoms[_NET_WM_STATE_FULLSCREEN]);
-    if (c->iconic) st[n++] = static_cast<long>(atoms[_NET_WM_STATE_HIDDEN]);
+    const std::pair<bool, int> states[] = {
+        {c->fullscreen, _NET_WM_STATE_FULLSCREEN},
+        {c->iconic != 0, _NET_WM_STATE_HIDDEN},
+        {c->saved_height != 0, _NET_WM_STATE_MAXIMIZED_VERT},
+        {c->saved_width != 0, _NET_WM_STATE_MAXIMIZED_HORZ},
+        {c->desktop == 0, _NET_WM_STATE_STICKY},
+        {c->above, _NET_WM_STATE_ABOVE},
+        {c->below, _NET_WM_STATE_BELOW},
+        {wants_attention(c), _NET_WM_STATE_DEMANDS_ATTENTION},
+        {c->skip_taskbar, _NET_WM_STATE_SKIP_TASKBAR},
+        {c->skip_pager, _NET_WM_STATE_SKIP_PAGER},
+    };
+    std::vector<long> st;
+    for (const auto &[on, which] : states)
+        if (on) st.push_back(static_cast<long>(atoms[which]));
     XChangeProperty(wm.display, c->window, atoms[_NET_WM_STATE], XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char *>(st), n);
+                    reinterpret_cast<const unsigned char *>(st.data()),
+                    static_cast<int>(st.size()));
 }
 
 void ewmh_frame_extents(Client *c) {
@@ -229,6 +278,7 @@ void handle_client_message(XClientMessageEvent *e) {
     } else if (t == atoms[_NET_WM_STATE]) {
         change_state(c, l[0], static_cast<Atom>(l[1]));
         if (!c->doomed && l[2]) change_state(c, l[0], static_cast<Atom>(l[2]));
+        if (!c->doomed) ewmh_update_state(c);
     } else if (t == atoms[WM_CHANGE_STATE]) {
         if (l[0] == IconicState && !c->iconic) toggle_hidden(c);
     }

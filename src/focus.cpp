@@ -11,12 +11,26 @@
 #include "x/atoms.h"
 #include "x/connection.h"
 
+bool wants_attention(const Client *c) {
+    return c->demands_attention || (c->urgency_hint && !c->urgency_seen);
+}
+
+void paint_inactive(Client *c) {
+    paint(c, wants_attention(c) ? wm.attention_pixel : wm.bg_pixel);
+}
+
 void set_active(Client *c) {
     if (c) {
         paint(c, c->desktop == 0 ? wm.fixed_pixel : wm.active_bg_pixel);
+        // Seen by the user now: it asks no more.
+        if (wants_attention(c)) {
+            c->demands_attention = false;
+            c->urgency_seen = c->urgency_hint;
+            ewmh_update_state(c);
+        }
         if (c == wm.active) return;
     }
-    if (wm.active) paint(wm.active, wm.bg_pixel);
+    if (wm.active) paint_inactive(wm.active);
     if (wm.active == c) return;
     wm.active = c;
     ewmh_update_active();

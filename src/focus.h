@@ -7,6 +7,10 @@ struct Client;
 
 // Makes c the active client (null: none) and recolours the frames.
 void set_active(Client *c);
+// Whether c asks for the user's attention (and is drawn in the attention colour).
+bool wants_attention(const Client *c);
+// Frame and tab of a client that is not active, in their colour.
+void paint_inactive(Client *c);
 // Gives c the focus as its hints ask; t is the time of the event that led here.
 void focus_client(Client *c, Time t = CurrentTime);
 void handle_enter_notify(XCrossingEvent *e);

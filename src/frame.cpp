@@ -175,6 +175,10 @@ void raise_client(Client *c) {
     XRaiseWindow(wm.display, c->frame);
     XRaiseWindow(wm.display, c->tab);
     raise_transients(c);
+    // Windows kept above stay above.
+    if (!c->above)
+        for (Client *o = wm.client_list; o; o = o->next)
+            if (o->above) raise_client(o);
     ewmh_restacked();
 }
 
@@ -185,6 +189,10 @@ void lower_client(Client *c) {
         lower_client(*t);
     XLowerWindow(wm.display, c->frame);
     XLowerWindow(wm.display, c->tab);
+    // Windows kept below stay below.
+    if (!c->below)
+        for (Client *o = wm.client_list; o; o = o->next)
+            if (o->below) lower_client(o);
     ewmh_restacked();
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "clients.h"
+#include "ewmh.h"
+#include "focus.h"
 #include "frame.h"
 #include "state.h"
 #include "x/atoms.h"
@@ -66,8 +68,17 @@ void update_size_hints(Client *c, const x::PropertyView &v, bool taking_over) {
     }
 }
 
-void update_wm_hints(Client *c, const x::PropertyView &v) {
-    c->accepts_input = decode_wm_hints(v).input;
+void update_wm_hints(Client *c, const x::PropertyView &v, bool taking_over) {
+    const WmHints h = decode_wm_hints(v);
+    c->accepts_input = h.input;
+    const bool urgent = h.flags & XUrgencyHint;
+    if (urgent == c->urgency_hint) return;
+    const bool before = wants_attention(c);
+    c->urgency_hint = urgent;
+    c->urgency_seen = false;
+    if (taking_over || before == wants_attention(c)) return;
+    if (c != wm.active) paint_inactive(c);
+    ewmh_update_state(c);
 }
 
 void update_protocols(Client *c, const x::PropertyView &v) {
@@ -109,7 +120,7 @@ void update(Client *c, hints::Followed which, const x::PropertyView &v, bool tak
         update_size_hints(c, v, taking_over);
         break;
     case hints::wm_hints:
-        update_wm_hints(c, v);
+        update_wm_hints(c, v, taking_over);
         break;
     case hints::wm_protocols:
     case hints::followed_count:

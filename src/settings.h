@@ -11,6 +11,7 @@ struct Settings {
     const char *bg_name = nullptr;
     const char *active_bg_name = nullptr;
     const char *fixed_color_name = nullptr;
+    const char *attention_color_name = nullptr;
     const char *tabless_list = nullptr;
     int border_width = 0;
     int solid_resize = 0;

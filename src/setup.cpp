@@ -160,6 +160,7 @@ void setup_display() {
     wm.active_bg_pixel = named_pixel(settings.active_bg_name);
     wm.bg_pixel = named_pixel(settings.bg_name);
     wm.fixed_pixel = named_pixel(settings.fixed_color_name);
+    wm.attention_pixel = named_pixel(settings.attention_color_name);
     // 12. GC.
     XGCValues gv;
     gv.function = GXcopy;

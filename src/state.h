@@ -18,6 +18,7 @@ struct ManagerState {
     int title_height = 0;
     GC gc = nullptr;
     unsigned long fg_pixel = 0, active_bg_pixel = 0, bg_pixel = 0, fixed_pixel = 0;
+    unsigned long attention_pixel = 0;
     Cursor move_cursor = 0, resize_cursor = 0, close_cursor = 0, tab_cursor = 0;
     // The screen heads, never empty: Xinerama's, or the whole screen as one.
     std::vector<calc::Rect> heads;

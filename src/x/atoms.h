@@ -21,6 +21,14 @@
     X(_NET_WM_STATE)                                                                               \
     X(_NET_WM_STATE_FULLSCREEN)                                                                    \
     X(_NET_WM_STATE_HIDDEN)                                                                        \
+    X(_NET_WM_STATE_MAXIMIZED_VERT)                                                                \
+    X(_NET_WM_STATE_MAXIMIZED_HORZ)                                                                \
+    X(_NET_WM_STATE_STICKY)                                                                        \
+    X(_NET_WM_STATE_ABOVE)                                                                         \
+    X(_NET_WM_STATE_BELOW)                                                                         \
+    X(_NET_WM_STATE_DEMANDS_ATTENTION)                                                             \
+    X(_NET_WM_STATE_SKIP_TASKBAR)                                                                  \
+    X(_NET_WM_STATE_SKIP_PAGER)                                                                    \
     X(_NET_CLOSE_WINDOW)                                                                           \
     X(_NET_FRAME_EXTENTS)                                                                          \
     X(_NET_REQUEST_FRAME_EXTENTS)                                                                  \

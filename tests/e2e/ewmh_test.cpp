@@ -44,6 +44,14 @@ const std::set<std::string> kSupported = {
     "_NET_WM_STATE",
     "_NET_WM_STATE_FULLSCREEN",
     "_NET_WM_STATE_HIDDEN",
+    "_NET_WM_STATE_MAXIMIZED_VERT",
+    "_NET_WM_STATE_MAXIMIZED_HORZ",
+    "_NET_WM_STATE_STICKY",
+    "_NET_WM_STATE_ABOVE",
+    "_NET_WM_STATE_BELOW",
+    "_NET_WM_STATE_DEMANDS_ATTENTION",
+    "_NET_WM_STATE_SKIP_TASKBAR",
+    "_NET_WM_STATE_SKIP_PAGER",
     "_NET_CLOSE_WINDOW",
     "_NET_FRAME_EXTENTS",
     "_NET_REQUEST_FRAME_EXTENTS",
@@ -356,6 +364,79 @@ TEST(Ewmh, DialogBelongsToItsWindow) {
     ASSERT_TRUE(s.c.wait_until([&] { return s.desktop_of(dialog) == 1; }));
     EXPECT_EQ(s.desktop_of(parent.window), 1);
     EXPECT_FALSE(viewable(s, dialog));
+}
+
+// The states asked for by messages (as wmctrl sends them) and the keys agree: maximizing
+// comes back exactly, a sticky window is on every desktop, a window kept above stays above.
+TEST(Ewmh, StatesFollowMessagesAndKeys) {
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 100, "alpha"));
+    Managed other = manage(s.c, at(500, 400, "bravo"));
+    const Geometry g0 = s.c.geometry(m.window);
+    auto has = [&](const char *state) {
+        auto v = s.c.property_longs(m.window, "_NET_WM_STATE").value_or(std::vector<long>{});
+        return std::find(v.begin(), v.end(), static_cast<long>(s.c.atom(state))) != v.end();
+    };
+    auto state = [&](long action, const char *a, const char *b = nullptr) {
+        s.message(m.window, "_NET_WM_STATE", action, s.c.atom(a), b ? s.c.atom(b) : 0);
+        ASSERT_TRUE(s.c.sync_with_wm());
+    };
+    state(1, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+    EXPECT_TRUE(has("_NET_WM_STATE_MAXIMIZED_VERT") && has("_NET_WM_STATE_MAXIMIZED_HORZ"));
+    EXPECT_EQ(s.c.geometry(m.frame).width, static_cast<unsigned>(s.x.width()));
+    state(0, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+    EXPECT_EQ(s.c.geometry(m.window), g0);
+    EXPECT_FALSE(has("_NET_WM_STATE_MAXIMIZED_VERT") || has("_NET_WM_STATE_MAXIMIZED_HORZ"));
+    ASSERT_TRUE(s.enter(m.window));
+    s.c.key_chord(XK_v, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_TRUE(has("_NET_WM_STATE_MAXIMIZED_VERT"));
+    state(0, "_NET_WM_STATE_MAXIMIZED_VERT");
+    EXPECT_EQ(s.c.geometry(m.window), g0);
+
+    state(1, "_NET_WM_STATE_STICKY");
+    EXPECT_EQ(s.desktop_of(m.window), 0xFFFFFFFFLL);
+    s.c.key_chord(XK_2, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_TRUE(viewable(s, m.window));
+    s.c.key_chord(XK_1, kCtrlAlt);
+    s.c.key_chord(XK_f, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_FALSE(has("_NET_WM_STATE_STICKY"));
+
+    state(1, "_NET_WM_STATE_ABOVE");
+    ASSERT_TRUE(s.enter(other.window));
+    s.c.key_chord(XK_Up, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    auto kids = s.c.children(s.c.root());
+    auto at = [&](Window w) { return std::find(kids.begin(), kids.end(), w) - kids.begin(); };
+    EXPECT_GT(at(m.frame), at(other.frame));
+    EXPECT_TRUE(has("_NET_WM_STATE_ABOVE"));
+}
+
+// A window that asks for attention (the urgency of WM_HINTS, or the state) is drawn in the
+// attention colour and announced so, until it becomes active.
+TEST(Ewmh, UrgentWindowAsksForAttentionUntilActive) {
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 100, "alpha"));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    const auto calm = s.c.pixel(m.tab, 1, 1);
+    XWMHints hints{};
+    hints.flags = XUrgencyHint;
+    XSetWMHints(s.c.dpy(), m.window, &hints);
+    auto announced = [&] {
+        auto v = s.c.property_longs(m.window, "_NET_WM_STATE").value_or(std::vector<long>{});
+        return std::find(v.begin(), v.end(),
+                         static_cast<long>(s.c.atom("_NET_WM_STATE_DEMANDS_ATTENTION"))) != v.end();
+    };
+    ASSERT_TRUE(s.c.wait_until(announced));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    const auto urgent = s.c.pixel(m.tab, 1, 1);
+    EXPECT_NE(urgent, calm);
+    ASSERT_TRUE(s.enter(m.window));
+    EXPECT_TRUE(s.c.wait_until([&] { return !announced(); }));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_NE(s.c.pixel(m.tab, 1, 1), urgent) << "seen: drawn active";
 }
 
 TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
