@@ -104,6 +104,24 @@ void centre_over(const Rect &pf, const Rect &head, int w, int h, int b, int T, i
     *y = clamp_coord(fy + b);
 }
 
+Rect resize_edges(const Rect &s, int edges, int dx, int dy) {
+    long long x = s.x, y = s.y, w = s.w, h = s.h;
+    if (edges & kEdgeLeft) w -= dx;
+    if (edges & kEdgeRight) w += dx;
+    if (edges & kEdgeTop) h -= dy;
+    if (edges & kEdgeBottom) h += dy;
+    w = clamp_size(w);
+    h = clamp_size(h);
+    if (edges & kEdgeLeft) x = static_cast<long long>(s.x) + s.w - w;
+    if (edges & kEdgeTop) y = static_cast<long long>(s.y) + s.h - h;
+    return {clamp_coord(x), clamp_coord(y), static_cast<int>(w), static_cast<int>(h)};
+}
+
+void anchor_edges(const Rect &s, int edges, Rect *r) {
+    if (edges & kEdgeLeft) r->x = clamp_coord(static_cast<long long>(s.x) + s.w - r->w);
+    if (edges & kEdgeTop) r->y = clamp_coord(static_cast<long long>(s.y) + s.h - r->h);
+}
+
 void constrain(const SizeHints &hn, int *wp, int *hp) {
     long long w = *wp, h = *hp;
     if (hn.flags & kPResizeInc) {

@@ -73,6 +73,13 @@ void keep_tab_on_head(const Rect &head, int b, int T, int *x, int *y);
 void centre_over(const Rect &parent_frame, const Rect &head, int w, int h, int b, int T, int *x,
                  int *y);
 
+// A resize by the edges of a window (bits: 1 left, 2 right, 4 top, 8 bottom) moved by the
+// pointer's travel (dx, dy) from the rectangle it started as; sizes at least 1.
+constexpr int kEdgeLeft = 1, kEdgeRight = 2, kEdgeTop = 4, kEdgeBottom = 8;
+Rect resize_edges(const Rect &start, int edges, int dx, int dy);
+// After the size hints changed r's size: the edges not moved stay where they started.
+void anchor_edges(const Rect &start, int edges, Rect *r);
+
 // Bends (w, h) to the size hints: increments, minimum, maximum, aspect, in that
 // order. Computed in 64 bits; the result is clamped into [1, kMaxSize].
 void constrain(const SizeHints &hints, int *w, int *h);

@@ -127,12 +127,83 @@ void root_click_mode() {
     ungrab_pointer();
 }
 
+namespace {
+
+// Whether a button is down now: a drag asked for by a message ends at once without one
+// (the application saw its release before the manager could take the pointer).
+bool button_held() {
+    Window r, child;
+    int rx, ry, wx, wy;
+    unsigned int mask = 0;
+    XQueryPointer(wm.display, wm.root, &r, &child, &rx, &ry, &wx, &wy, &mask);
+    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+}
+
+void move_from(Client *c, const int *from);
+
+// Resizes by the given edges, the pointer's travel measured from (px0, py0).
+void resize_by_edges(Client *c, int edges, int px0, int py0) {
+    if (!grab_pointer(kDragMask, wm.resize_cursor)) return;
+    forget_maximized(c);
+    const calc::Rect start = client_rect(c);
+    XEvent ev;
+    bool released = false;
+    while (button_held() && next_drag_motion(c, &ev, &released)) {
+        calc::Rect r =
+            calc::resize_edges(start, edges, ev.xmotion.x_root - px0, ev.xmotion.y_root - py0);
+        c->width = r.w;
+        c->height = r.h;
+        constrain_to_hints(c);
+        r.w = c->width;
+        r.h = c->height;
+        calc::anchor_edges(start, edges, &r);
+        set_client_rect(c, r);
+        move_resize_frame(c, settings.solid_resize != 0);
+    }
+    if (!c->doomed) {
+        XMoveResizeWindow(wm.display, c->window, c->border, c->border, c->width, c->height);
+        send_synthetic_configure(c);
+    }
+    ungrab_pointer();
+}
+
+} // namespace
+
+void client_moveresize(Client *c, long direction, int x, int y) {
+    using namespace calc;
+    static constexpr int kEdges[8] = {
+        kEdgeTop | kEdgeLeft,     kEdgeTop,    kEdgeTop | kEdgeRight,   kEdgeRight,
+        kEdgeBottom | kEdgeRight, kEdgeBottom, kEdgeBottom | kEdgeLeft, kEdgeLeft};
+    if (c->iconic || c->fullscreen) return;
+    const int from[2] = {x, y};
+    if (direction >= 0 && direction < 8) {
+        if (button_held()) resize_by_edges(c, kEdges[direction], x, y);
+    } else if (direction == 8) {
+        if (button_held()) move_from(c, from);
+    } else if (direction == 9) {
+        interactive_resize(c);
+    } else if (direction == 10) {
+        move_from(c, nullptr);
+    }
+}
+
 void interactive_move(Client *c) {
+    move_from(c, nullptr);
+}
+
+namespace {
+
+// The move, the pointer's travel measured from `from` (null: where the pointer is).
+void move_from(Client *c, const int *from) {
     const int sx = c->x, sy = c->y;
     forget_maximized(c);
     if (!grab_pointer(kDragMask, wm.move_cursor)) return;
     int px0, py0;
     query_pointer_root(&px0, &py0);
+    if (from) {
+        px0 = from[0];
+        py0 = from[1];
+    }
     const int W = DisplayWidth(wm.display, wm.screen);
     XEvent ev;
     bool released = false;
@@ -162,6 +233,8 @@ void interactive_move(Client *c) {
     }
     ungrab_pointer();
 }
+
+} // namespace
 
 void interactive_resize(Client *c) {
     if (!grab_pointer(kDragMask, wm.resize_cursor)) return;

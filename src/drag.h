@@ -8,6 +8,10 @@ struct Client;
 
 void root_click_mode();
 void interactive_move(Client *c);
+// An application asked to be moved or resized (_NET_WM_MOVERESIZE): direction 0 to 7 the
+// edges and corners clockwise from the top left, 8 move, 9 and 10 the keyboard variants of
+// resize and move; the pointer was at (x, y) when it asked.
+void client_moveresize(Client *c, long direction, int x, int y);
 void interactive_resize(Client *c);
 void drag_tab(Client *c);
 void close_on_release(Client *c);

@@ -8,6 +8,7 @@
 
 #include "clients.h"
 #include "desktops.h"
+#include "drag.h"
 #include "focus.h"
 #include "frame.h"
 #include "geometry.h"
@@ -279,6 +280,21 @@ void handle_client_message(XClientMessageEvent *e) {
         change_state(c, l[0], static_cast<Atom>(l[1]));
         if (!c->doomed && l[2]) change_state(c, l[0], static_cast<Atom>(l[2]));
         if (!c->doomed) ewmh_update_state(c);
+    } else if (t == atoms[_NET_WM_MOVERESIZE]) {
+        // Ends with the button's release; a cancel has nothing left to cancel then.
+        client_moveresize(c, l[2], static_cast<int>(l[0]), static_cast<int>(l[1]));
+    } else if (t == atoms[_NET_MOVERESIZE_WINDOW]) {
+        // As a configure request: flags for x, y, width and height in bits 8 to 11.
+        XConfigureRequestEvent ce{};
+        ce.window = c->window;
+        const unsigned long bits[4] = {CWX, CWY, CWWidth, CWHeight};
+        for (int i = 0; i < 4; ++i)
+            if (l[0] & (1L << (8 + i))) ce.value_mask |= bits[i];
+        ce.x = static_cast<int>(l[1]);
+        ce.y = static_cast<int>(l[2]);
+        ce.width = static_cast<int>(l[3]);
+        ce.height = static_cast<int>(l[4]);
+        handle_configure_request(&ce);
     } else if (t == atoms[WM_CHANGE_STATE]) {
         if (l[0] == IconicState && !c->iconic) toggle_hidden(c);
     }

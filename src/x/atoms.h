@@ -30,6 +30,8 @@
     X(_NET_WM_STATE_SKIP_TASKBAR)                                                                  \
     X(_NET_WM_STATE_SKIP_PAGER)                                                                    \
     X(_NET_CLOSE_WINDOW)                                                                           \
+    X(_NET_WM_MOVERESIZE)                                                                          \
+    X(_NET_MOVERESIZE_WINDOW)                                                                      \
     X(_NET_FRAME_EXTENTS)                                                                          \
     X(_NET_REQUEST_FRAME_EXTENTS)                                                                  \
     X(_NET_WM_WINDOW_TYPE)                                                                         \

@@ -53,6 +53,8 @@ const std::set<std::string> kSupported = {
     "_NET_WM_STATE_SKIP_TASKBAR",
     "_NET_WM_STATE_SKIP_PAGER",
     "_NET_CLOSE_WINDOW",
+    "_NET_WM_MOVERESIZE",
+    "_NET_MOVERESIZE_WINDOW",
     "_NET_FRAME_EXTENTS",
     "_NET_REQUEST_FRAME_EXTENTS",
     "_NET_WM_WINDOW_TYPE",
@@ -78,7 +80,8 @@ struct EwmhSession : harness::Session {
     }
 
     // Sends a client message about `w` to the root, as the hints prescribe for clients.
-    void message(Window w, const char *type, long l0, long l1 = 0, long l2 = 0, long l3 = 0) {
+    void message(Window w, const char *type, long l0, long l1 = 0, long l2 = 0, long l3 = 0,
+                 long l4 = 0) {
         XEvent ev{};
         ev.xclient.type = ClientMessage;
         ev.xclient.window = w;
@@ -88,6 +91,7 @@ struct EwmhSession : harness::Session {
         ev.xclient.data.l[1] = l1;
         ev.xclient.data.l[2] = l2;
         ev.xclient.data.l[3] = l3;
+        ev.xclient.data.l[4] = l4;
         XSendEvent(c.dpy(), c.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
                    &ev);
         XSync(c.dpy(), False);
@@ -437,6 +441,37 @@ TEST(Ewmh, UrgentWindowAsksForAttentionUntilActive) {
     EXPECT_TRUE(s.c.wait_until([&] { return !announced(); }));
     ASSERT_TRUE(s.c.sync_with_wm());
     EXPECT_NE(s.c.pixel(m.tab, 1, 1), urgent) << "seen: drawn active";
+}
+
+// A window that takes its own button press (a header bar) asks the manager to move it:
+// it follows the pointer until the release, and the pointer is free again after.
+TEST(Ewmh, ApplicationAsksToBeMovedWithThePointer) {
+    EwmhSession s;
+    Managed m = manage(s.c, at(100, 100, "alpha"));
+    XSelectInput(s.c.dpy(), m.window, ButtonPressMask | StructureNotifyMask);
+    const Geometry g0 = s.c.geometry(m.window);
+    s.c.move_pointer(g0.x + 50, g0.y + 50);
+    const unsigned long cursor = s.c.cursor_serial();
+    s.c.button_down(Button1);
+    ASSERT_TRUE(s.c.wait_event([](const XEvent &e) { return e.type == ButtonPress; }));
+    XUngrabPointer(s.c.dpy(), CurrentTime);
+    s.message(m.window, "_NET_WM_MOVERESIZE", g0.x + 50, g0.y + 50, 8, Button1, 1);
+    ASSERT_TRUE(s.c.wait_until([&] { return s.c.cursor_serial() != cursor; }));
+    s.c.move_pointer(g0.x + 100, g0.y + 80);
+    s.c.button_up(Button1);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    const Geometry g = s.c.geometry(m.window);
+    EXPECT_EQ(g.x, g0.x + 50);
+    EXPECT_EQ(g.y, g0.y + 30);
+    EXPECT_EQ(XGrabPointer(s.c.dpy(), s.c.root(), False, ButtonPressMask, GrabModeAsync,
+                           GrabModeAsync, None, None, CurrentTime),
+              GrabSuccess);
+    XUngrabPointer(s.c.dpy(), CurrentTime);
+
+    // Moved and resized by message as by a configure request.
+    s.message(m.window, "_NET_MOVERESIZE_WINDOW", (0xF << 8), 300, 200, 150, 120);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_EQ(s.c.geometry(m.window), (Geometry{300 + kBorder, 200 + kBorder, 150, 120, 0}));
 }
 
 TEST(Ewmh, FullscreenCoversTheHeadAndComesBackExactly) {
