@@ -61,7 +61,7 @@ void close_active(Client *c, int) {
 // Corners 0 to 3: top left, top right, bottom left, bottom right of the head under the
 // pointer.
 void corner(Client *c, int which) {
-    const calc::Rect h = head_rect(head_under_pointer());
+    const calc::Rect h = work_rect(head_under_pointer());
     const int b = c->border, th = wm.title_height * (c->tab_visible ? 1 : 0);
     bool right = which == 1 || which == 3, bottom = which >= 2;
     c->x = right ? h.x + h.w - (c->width + b) : h.x + b;

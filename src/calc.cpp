@@ -122,6 +122,55 @@ void anchor_edges(const Rect &s, int edges, Rect *r) {
     if (edges & kEdgeTop) r->y = clamp_coord(static_cast<long long>(s.y) + s.h - r->h);
 }
 
+Strut strut_from(const long *v, int n, int screen_w, int screen_h) {
+    Strut s;
+    auto at = [&](int i) { return static_cast<int>(std::clamp(v[i], 0L, 32767L)); };
+    if (n < 4) return s;
+    s.left = at(0);
+    s.right = at(1);
+    s.top = at(2);
+    s.bottom = at(3);
+    if (n >= 12) {
+        s.left_start_y = at(4);
+        s.left_end_y = at(5);
+        s.right_start_y = at(6);
+        s.right_end_y = at(7);
+        s.top_start_x = at(8);
+        s.top_end_x = at(9);
+        s.bottom_start_x = at(10);
+        s.bottom_end_x = at(11);
+    } else {
+        s.left_end_y = s.right_end_y = screen_h - 1;
+        s.top_end_x = s.bottom_end_x = screen_w - 1;
+    }
+    return s;
+}
+
+Rect work_area(const Rect &head, int screen_w, int screen_h, const Strut *struts, int count) {
+    long long x0 = head.x, y0 = head.y, x1 = head.x + static_cast<long long>(head.w),
+              y1 = head.y + static_cast<long long>(head.h);
+    // Whether [a0, a1] (inclusive) overlaps the half-open [b0, b1).
+    auto overlaps = [](long long a0, long long a1, long long b0, long long b1) {
+        return a0 < b1 && a1 >= b0;
+    };
+    for (int i = 0; i < count; ++i) {
+        const Strut &s = struts[i];
+        if (s.left > 0 && s.left > head.x && overlaps(s.left_start_y, s.left_end_y, y0, y1))
+            x0 = std::max<long long>(x0, s.left);
+        if (s.right > 0 && screen_w - s.right < head.x + head.w &&
+            overlaps(s.right_start_y, s.right_end_y, y0, y1))
+            x1 = std::min<long long>(x1, screen_w - s.right);
+        if (s.top > 0 && s.top > head.y && overlaps(s.top_start_x, s.top_end_x, x0, x1))
+            y0 = std::max<long long>(y0, s.top);
+        if (s.bottom > 0 && screen_h - s.bottom < head.y + head.h &&
+            overlaps(s.bottom_start_x, s.bottom_end_x, x0, x1))
+            y1 = std::min<long long>(y1, screen_h - s.bottom);
+    }
+    if (x1 <= x0) x1 = x0 + 1;
+    if (y1 <= y0) y1 = y0 + 1;
+    return {clamp_coord(x0), clamp_coord(y0), clamp_size(x1 - x0), clamp_size(y1 - y0)};
+}
+
 void constrain(const SizeHints &hn, int *wp, int *hp) {
     long long w = *wp, h = *hp;
     if (hn.flags & kPResizeInc) {

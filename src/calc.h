@@ -80,6 +80,20 @@ Rect resize_edges(const Rect &start, int edges, int dx, int dy);
 // After the size hints changed r's size: the edges not moved stay where they started.
 void anchor_edges(const Rect &start, int edges, Rect *r);
 
+// The space a panel reserves along the screen's edges (_NET_WM_STRUT_PARTIAL): widths from
+// the left, right, top and bottom edges of the screen, each over a range of the other axis.
+struct Strut {
+    int left = 0, right = 0, top = 0, bottom = 0;
+    int left_start_y = 0, left_end_y = 0, right_start_y = 0, right_end_y = 0;
+    int top_start_x = 0, top_end_x = 0, bottom_start_x = 0, bottom_end_x = 0;
+};
+// _NET_WM_STRUT (4 items) or _NET_WM_STRUT_PARTIAL (12), as the hints lay them out; a
+// strut without ranges covers the whole edge.
+Strut strut_from(const long *v, int n, int screen_w, int screen_h);
+// The part of the head the struts leave to windows. A strut takes from a head only where
+// its band overlaps it; the result keeps at least one pixel each way.
+Rect work_area(const Rect &head, int screen_w, int screen_h, const Strut *struts, int count);
+
 // Bends (w, h) to the size hints: increments, minimum, maximum, aspect, in that
 // order. Computed in 64 bits; the result is clamped into [1, kMaxSize].
 void constrain(const SizeHints &hints, int *w, int *h);

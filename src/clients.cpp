@@ -16,6 +16,7 @@
 #include <xcb/xcb.h>
 
 #include "desktops.h"
+#include "docks.h"
 #include "ewmh.h"
 #include "focus.h"
 #include "frame.h"
@@ -239,8 +240,10 @@ void new_client(Window w, TakeOver how) {
     // and docks place themselves and are not framed.
     if (!f.exists || !f.top_level || f.override_redirect || f.dock ||
         (how == TakeOver::if_shown && f.map_state != IsViewable)) {
-        if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
+        const bool dock = f.exists && f.top_level && f.dock && !f.override_redirect;
+        if (dock) XMapWindow(d, w);
         XUngrabServer(d);
+        if (dock) dock_added(w);
         return;
     }
     owned.release();
@@ -300,12 +303,12 @@ void new_client(Window w, TakeOver how) {
     const int tab_height = c->tab_visible ? wm.title_height : 0;
     if (!viewable && parent && !(c->size_hints.flags & USPosition)) {
         const calc::Rect pf = frame_rect(parent);
-        const calc::Rect head = head_rect(head_at(pf.x + pf.w / 2, pf.y + pf.h / 2));
+        const calc::Rect head = work_rect(head_at(pf.x + pf.w / 2, pf.y + pf.h / 2));
         calc::centre_over(pf, head, c->width, c->height, c->border, tab_height, &c->x, &c->y);
     } else {
         apply_gravity(c, +1);
         if (!viewable)
-            calc::keep_tab_on_head(head_rect(head_at(f.px, f.py)), c->border, tab_height, &c->x,
+            calc::keep_tab_on_head(work_rect(head_at(f.px, f.py)), c->border, tab_height, &c->x,
                                    &c->y);
     }
     // Placement may have enlarged or shrunk the window: it gets the size its frame holds.
@@ -467,7 +470,10 @@ struct ReleaseWitness {
 
 void handle_unmap_notify(XUnmapEvent *e) {
     Client *c = lookup_client(e->window);
-    if (!c) return;
+    if (!c) {
+        if (e->event == wm.root) dock_gone(e->window);
+        return;
+    }
     // A client window's unmap reported by the frame of an earlier management of the same
     // window (released, then managed again before the report arrived) is history.
     if (!e->send_event && e->window == c->window && e->event != c->frame && e->event != wm.root)
@@ -580,6 +586,7 @@ void handle_destroy_notify(XDestroyWindowEvent *e) {
     // sends no unmap: its client is released here.
     Client *c = lookup_client(e->window);
     if (c && c->window == e->window) unmanage_client(c);
+    if (!c) dock_gone(e->window);
 }
 
 void close_client(Client *c) {

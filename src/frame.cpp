@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clients.h"
+#include "docks.h"
 #include "ewmh.h"
 #include "state.h"
 #include "x/connection.h"
@@ -179,6 +180,7 @@ void raise_client(Client *c) {
     if (!c->above)
         for (Client *o = wm.client_list; o; o = o->next)
             if (o->above) raise_client(o);
+    raise_docks();
     ewmh_restacked();
 }
 

@@ -20,6 +20,11 @@ calc::Rect head_rect(int i) {
     return wm.heads[static_cast<size_t>(i)];
 }
 
+calc::Rect work_rect(int i) {
+    const auto n = static_cast<size_t>(i);
+    return n < wm.work.size() ? wm.work[n] : head_rect(i);
+}
+
 int head_at(int px, int py) {
     return calc::head_index(wm.heads.data(), static_cast<int>(wm.heads.size()), px, py);
 }
@@ -69,7 +74,7 @@ void place_client_at(Client *c, int px, int py) {
     in.hint_y = c->size_hints.y;
     in.px = px;
     in.py = py;
-    in.head = head_rect(head_at(px, py));
+    in.head = work_rect(head_at(px, py));
     in.hints = plain_hints(c->size_hints);
     calc::PlaceOutput out = calc::place(in);
     c->x = out.x;
@@ -91,7 +96,7 @@ void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy) {
     } else {
         query_pointer_root(&px, &py);
     }
-    calc::Rect head = head_rect(head_at(px, py));
+    calc::Rect head = work_rect(head_at(px, py));
     calc::SnapState st;
     calc::snap_begin(&st, snap_window(c), settings.snap, wm.title_height, resizing);
     for (Client *n = wm.client_list; n; n = n->next) {
@@ -110,14 +115,14 @@ void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy) {
 }
 
 void toggle_max_horizontal(Client *c) {
-    calc::Rect head = head_rect(head_under_pointer());
+    calc::Rect head = work_rect(head_under_pointer());
     bool restoring = c->saved_width != 0;
     calc::max_horizontal(head, c->border, &c->x, &c->width, &c->saved_x, &c->saved_width);
     if (!restoring) constrain_to_hints(c);
 }
 
 void toggle_max_vertical(Client *c) {
-    calc::Rect head = head_rect(head_under_pointer());
+    calc::Rect head = work_rect(head_under_pointer());
     bool restoring = c->saved_height != 0;
     calc::max_vertical(head, c->border, c->tab_visible, wm.title_height, &c->y, &c->height,
                        &c->saved_y, &c->saved_height);

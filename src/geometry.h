@@ -11,6 +11,8 @@ void query_pointer_root(int *x, int *y);
 int head_at(int px, int py);
 int head_under_pointer();
 calc::Rect head_rect(int index);
+// The head less the struts of the docks on it: where windows are placed and maximized.
+calc::Rect work_rect(int index);
 
 // Placement of a window mapped for the first time, with the pointer position known.
 void place_client_at(Client *c, int px, int py);

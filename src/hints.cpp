@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "clients.h"
+#include "docks.h"
 #include "ewmh.h"
 #include "focus.h"
 #include "frame.h"
@@ -203,6 +204,7 @@ std::optional<std::string> latin1_from_utf8(const unsigned char *s, size_t n) {
 
 void handle_property_notify(XPropertyEvent *e) {
     Client *c = lookup_client(e->window);
+    if (!c) dock_property_changed(e->window, e->atom);
     if (!c || e->window != c->window) return;
     for (int i = 0; i < hints::followed_count; ++i) {
         const auto which = static_cast<hints::Followed>(i);

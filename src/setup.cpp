@@ -14,6 +14,7 @@
 
 #include "bindings.h"
 #include "clients.h"
+#include "docks.h"
 #include "ewmh.h"
 #include "loop.h"
 #include "settings.h"
@@ -184,6 +185,7 @@ void setup_display() {
     ewmh_setup();
     // Windows adopted below are shaped like any other.
     query_shape_extension();
+    update_work_areas();
     // 15. Adopt what is already on screen.
     adopt_existing_windows();
     ewmh_update_client_list();

@@ -22,6 +22,8 @@ struct ManagerState {
     Cursor move_cursor = 0, resize_cursor = 0, close_cursor = 0, tab_cursor = 0;
     // The screen heads, never empty: Xinerama's, or the whole screen as one.
     std::vector<calc::Rect> heads;
+    // What each head leaves to windows when the docks have taken their struts.
+    std::vector<calc::Rect> work;
     unsigned int numlock_mask = 0;
     int shape_present = 0;
     int shape_event_base = 0;

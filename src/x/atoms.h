@@ -35,7 +35,10 @@
     X(_NET_FRAME_EXTENTS)                                                                          \
     X(_NET_REQUEST_FRAME_EXTENTS)                                                                  \
     X(_NET_WM_WINDOW_TYPE)                                                                         \
-    X(_NET_WM_WINDOW_TYPE_DOCK)
+    X(_NET_WM_WINDOW_TYPE_DOCK)                                                                    \
+    X(_NET_WM_STRUT)                                                                               \
+    X(_NET_WM_STRUT_PARTIAL)                                                                       \
+    X(_NET_WORKAREA)
 
 #define TAVREL_OTHER_ATOMS(X)                                                                      \
     X(WM_STATE)                                                                                    \

@@ -59,6 +59,9 @@ const std::set<std::string> kSupported = {
     "_NET_REQUEST_FRAME_EXTENTS",
     "_NET_WM_WINDOW_TYPE",
     "_NET_WM_WINDOW_TYPE_DOCK",
+    "_NET_WM_STRUT",
+    "_NET_WM_STRUT_PARTIAL",
+    "_NET_WORKAREA",
 };
 
 // A session with the pointer parked on the bare root, and what the hints tests read and send.
@@ -691,6 +694,52 @@ TEST(Ewmh, MessagesFromApplicationsAndPagers) {
 }
 
 // --- docks
+
+// Panels at the top and the bottom reserve their space: the work area leaves it out, and
+// maximized windows and corner moves keep clear of it until the panels go.
+TEST(Ewmh, PanelsReserveTheirStruts) {
+    EwmhSession s;
+    const int W = s.x.width(), H = s.x.height();
+    auto panel = [&](int y, unsigned h, long top, long bottom) {
+        Window p = s.c.create_window(at(0, y, "panel", static_cast<unsigned>(W), h));
+        Atom dock_type = s.c.atom("_NET_WM_WINDOW_TYPE_DOCK");
+        XChangeProperty(s.c.dpy(), p, s.c.atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char *>(&dock_type), 1);
+        const long strut[12] = {0, 0, top, bottom, 0, 0, 0, 0, 0, W - 1, 0, W - 1};
+        XChangeProperty(s.c.dpy(), p, s.c.atom("_NET_WM_STRUT_PARTIAL"), XA_CARDINAL, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(strut), 12);
+        s.c.map(p);
+        return p;
+    };
+    Window top = panel(0, 30, 30, 0), bottom = panel(H - 20, 20, 0, 20);
+    auto work_area = [&] { return s.c.property_longs(s.c.root(), "_NET_WORKAREA"); };
+    ASSERT_TRUE(s.c.wait_until([&] {
+        auto a = work_area();
+        return a && a->size() >= 4 && (*a)[1] == 30 && (*a)[3] == H - 50;
+    }));
+    const std::vector<long> area = *work_area();
+    EXPECT_EQ((std::vector<long>(area.begin(), area.begin() + 4)),
+              (std::vector<long>{0, 30, W, H - 50}));
+
+    Managed m = manage(s.c, at(100, 100, "alpha"));
+    ASSERT_TRUE(s.enter(m.window));
+    s.c.key_chord(XK_x, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_EQ(s.c.geometry(m.tab).y, 30);
+    const Geometry f = s.c.geometry(m.frame);
+    EXPECT_EQ(f.y + static_cast<int>(f.height), H - 20);
+    s.c.key_chord(XK_x, kCtrlAlt);
+    s.c.key_chord(XK_n, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    EXPECT_EQ(s.c.geometry(m.tab).y, 30) << "corner move";
+
+    s.c.destroy(top);
+    s.c.destroy(bottom);
+    EXPECT_TRUE(s.c.wait_until([&] {
+        auto a = work_area();
+        return a && a->size() >= 4 && (*a)[1] == 0 && (*a)[3] == H;
+    }));
+}
 
 TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {
     EwmhSession s;

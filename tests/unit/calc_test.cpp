@@ -7,6 +7,7 @@
 #include <climits>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -775,3 +776,36 @@ TEST(ClassInList, BlanksAndEmptyEntries) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Panels and edge resizes
+
+TEST(WorkArea, StrutsTakeFromTheHeadsTheyOverlap) {
+    const long top_panel[12] = {0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
+    const long plain_bottom[4] = {0, 0, 0, 20};
+    const calc::Strut struts[] = {calc::strut_from(top_panel, 12, 1600, 600),
+                                  calc::strut_from(plain_bottom, 4, 1600, 600)};
+    // Two heads side by side: the top panel spans only the left one; the bottom one both.
+    const calc::Rect left = calc::work_area({0, 0, 800, 600}, 1600, 600, struts, 2);
+    const calc::Rect right = calc::work_area({800, 0, 800, 600}, 1600, 600, struts, 2);
+    EXPECT_EQ((std::vector<int>{left.x, left.y, left.w, left.h}),
+              (std::vector<int>{0, 30, 800, 550}));
+    EXPECT_EQ((std::vector<int>{right.x, right.y, right.w, right.h}),
+              (std::vector<int>{800, 0, 800, 580}));
+    // A strut covering everything leaves a pixel.
+    const long all[4] = {0, 0, 700, 700};
+    const calc::Strut huge = calc::strut_from(all, 4, 800, 600);
+    EXPECT_EQ(calc::work_area({0, 0, 800, 600}, 800, 600, &huge, 1).h, 1);
+}
+
+TEST(EdgeResize, OppositeEdgesStayWhereTheyStarted) {
+    const calc::Rect start{100, 100, 200, 150};
+    calc::Rect r = calc::resize_edges(start, calc::kEdgeLeft | calc::kEdgeTop, 30, -20);
+    EXPECT_EQ((std::vector<int>{r.x, r.y, r.w, r.h}), (std::vector<int>{130, 80, 170, 170}));
+    r = calc::resize_edges(start, calc::kEdgeRight, -500, 0);
+    EXPECT_EQ(r.w, 1);
+    // The size hints rounded the size: the right and bottom edges stay.
+    r = {130, 80, 160, 160};
+    calc::anchor_edges(start, calc::kEdgeLeft | calc::kEdgeTop, &r);
+    EXPECT_EQ((std::vector<int>{r.x, r.y}), (std::vector<int>{140, 90}));
+}
