@@ -41,7 +41,7 @@ struct Client {
     int saved_x = 0, saved_y = 0, saved_width = 0, saved_height = 0;
     int border = 0;                  // the frame's
     int window_border = 0;           // the window's own X border when it was taken over, given back
-    std::optional<std::string> name; // WM_NAME as Latin-1 text
+    std::optional<std::string> name; // WM_NAME in UTF-8
     int desktop = 0;
 
     // An X error named one of this client's windows: it is released before the next
@@ -59,7 +59,7 @@ struct Client {
     bool takes_focus = false;            // WM_TAKE_FOCUS in WM_PROTOCOLS
     bool deletes_window = false;         // WM_DELETE_WINDOW in WM_PROTOCOLS
     bool accepts_input = true;           // WM_HINTS input
-    std::optional<std::string> net_name; // _NET_WM_NAME when the font can show it
+    std::optional<std::string> net_name; // _NET_WM_NAME (well-formed UTF-8)
 };
 
 // The client one of whose windows (client window, frame, tab) is w; null for other

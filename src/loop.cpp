@@ -15,6 +15,7 @@
 #include "clients.h"
 #include "ewmh.h"
 #include "focus.h"
+#include "font.h"
 #include "frame.h"
 #include "hints.h"
 #include "state.h"
@@ -184,7 +185,7 @@ void dispatch_event(XEvent *ev) {
             XMapWindow(wm.display, ev.xmaprequest.window);
     }
     XSetInputFocus(wm.display, PointerRoot, RevertToPointerRoot, CurrentTime);
-    if (wm.font) XFreeFont(wm.display, wm.font);
+    free_font();
     if (wm.gc) XFreeGC(wm.display, wm.gc);
     XInstallColormap(wm.display, DefaultColormap(wm.display, wm.screen));
     XCloseDisplay(wm.display);

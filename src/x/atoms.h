@@ -27,13 +27,16 @@
     X(_NET_WM_WINDOW_TYPE)                                                                         \
     X(_NET_WM_WINDOW_TYPE_DOCK)
 
+// COMPOUND_TEXT is interned with the others for the X library, which looks it up as it
+// decodes a WM_NAME: it finds it in its cache instead of asking the server.
 #define TAVREL_OTHER_ATOMS(X)                                                                      \
     X(WM_STATE)                                                                                    \
     X(WM_PROTOCOLS)                                                                                \
     X(WM_DELETE_WINDOW)                                                                            \
     X(WM_TAKE_FOCUS)                                                                               \
     X(WM_CHANGE_STATE)                                                                             \
-    X(UTF8_STRING)
+    X(UTF8_STRING)                                                                                 \
+    X(COMPOUND_TEXT)
 
 namespace atom {
 #define TAVREL_ATOM_ID(name) name,
