@@ -1,7 +1,8 @@
-// The tab font: loaded at start-up, then it measures and draws the titles, which are
-// UTF-8. The core font is drawn through a font set built on it (its own glyphs for
-// Latin-1, the same face in other character sets for the rest); "fixed" when the named
-// font does not load.
+// The tab font: chosen and loaded at start-up, then it measures and draws the titles,
+// which are UTF-8. A name the server knows as a core font is drawn through a font set
+// built on that font (its own glyphs for Latin-1, the same face in other character
+// sets for the rest); any other name is tried as a fontconfig pattern and drawn with
+// Xft, with fonts found for the characters it lacks; "fixed" when neither loads.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -15,11 +16,12 @@ void choose_text_locale();
 // Loads the font (or "fixed") and sets wm.title_height; says so and exits when neither
 // loads.
 void load_font(const char *name);
-// Once wm.gc exists: the core font in the GC.
+// Once wm.gc and wm.fg_pixel exist: the core font in the GC, the colour for Xft.
 void prepare_text_drawing();
 void free_font();
 
 // Width of the text in the font, in pixels.
 int text_width(std::string_view utf8);
-// Draws the text in the foreground colour at the start of a tab of title height.
-void draw_text(Drawable d, std::string_view utf8);
+// Draws the text in the foreground colour at the start of a tab, over its background;
+// what the tab showed is cleared first when the font blends its edges.
+void draw_text(Window tab, std::string_view utf8);

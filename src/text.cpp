@@ -1,6 +1,7 @@
 // Titles and tab font names, without X.
 #include "text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -197,12 +198,15 @@ std::string nearest_real_size(const std::vector<std::string> &names, int pixels)
     return best;
 }
 
-bool family_honoured(const std::vector<std::string> &strong,
-                     const std::vector<std::string> &matched) {
-    if (strong.empty()) return true;
-    for (const std::string &want : strong)
+bool family_honoured(const std::vector<Family> &asked, const std::vector<std::string> &matched) {
+    const auto first_strong =
+        std::find_if(asked.begin(), asked.end(), [](const Family &f) { return f.strong; });
+    if (first_strong == asked.end()) return true;
+    for (auto f = asked.begin(); f != asked.end(); ++f) {
+        if (f > first_strong && !f->strong) continue;
         for (const std::string &got : matched)
-            if (folded_without_blanks(want) == folded_without_blanks(got)) return true;
+            if (folded_without_blanks(f->name) == folded_without_blanks(got)) return true;
+    }
     return false;
 }
 

@@ -56,12 +56,18 @@ std::string fontset_base_names(std::string_view xlfd);
 // Of the listed full names, the font of a real (not scaled) size nearest to pixels,
 // the smaller of two as near; empty when the list has none.
 std::string nearest_real_size(const std::vector<std::string> &names, int pixels);
+// A family of a fontconfig pattern as configured, and whether the pattern binds it
+// strongly (named it, or the configuration made it stand for one it named).
+struct Family {
+    std::string name;
+    bool strong = false;
+};
 // Whether the font fontconfig matched is one the pattern asked for: one of its families
-// equals a family the pattern binds strongly, compared as fontconfig compares families
-// (case and blanks ignored). A pattern that binds no family strongly (it named a generic
-// family, or none) takes the font that comes; one that named families the system lacks
-// gets a substitute, which is not what was asked for.
-bool family_honoured(const std::vector<std::string> &strong,
-                     const std::vector<std::string> &matched);
+// is one the pattern binds strongly or one the configuration put before the first of
+// those (what it prefers for a generic name such as "monospace"), compared as fontconfig
+// compares families (case and blanks ignored). A pattern that binds no family strongly
+// takes the font that comes; one that named only families the system lacks gets a
+// substitute, which is not what was asked for.
+bool family_honoured(const std::vector<Family> &asked, const std::vector<std::string> &matched);
 
 } // namespace text

@@ -1,5 +1,5 @@
 // Titles beyond Latin-1 in the tab: _NET_WM_NAME and COMPOUND_TEXT WM_NAME under the
-// default font.
+// default font, and a fontconfig font.
 #include "harness.h"
 
 #include <X11/Xatom.h>
@@ -102,5 +102,26 @@ INSTANTIATE_TEST_SUITE_P(
         Title{"EmDash", "Start \xE2\x80\x94 Mozilla Firefox", 23, false},
         Title{"CompoundText", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", 6, true}),
     [](const testing::TestParamInfo<Title> &i) { return i.param.name; });
+
+// A fontconfig pattern: Xft draws the tab, as tall as that font.
+TEST(Titles, FontconfigPatternGivesItsHeightAndDrawsTheTitle) {
+    XServer x;
+    Wm wm(x, {"-fn", "DejaVu Sans Mono:size=10", "-fg", "#ff0000"});
+    ASSERT_TRUE(wm.wait_ready());
+    Connection c(x);
+    XFontStruct *fixed = XLoadQueryFont(c.dpy(), "fixed");
+    ASSERT_TRUE(fixed);
+    const unsigned fixed_height = static_cast<unsigned>(fixed->ascent + fixed->descent + 2);
+    XFreeFont(c.dpy(), fixed);
+    const Window w = c.create_managed({.x = 50, .y = 50, .width = 400, .name = "Caf\xE9 au lait"});
+    ASSERT_TRUE(w);
+    const Window tab = tab_of(c, w);
+    ASSERT_TRUE(tab);
+    const harness::Geometry g = c.geometry(tab);
+    EXPECT_GT(g.height, fixed_height);
+    EXPECT_GT(g.width, 8u);
+    EXPECT_TRUE(
+        c.wait_until([&] { return red_pixels(c, tab, 0, static_cast<int>(g.width) - 4) > 0; }));
+}
 
 } // namespace

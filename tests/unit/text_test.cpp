@@ -73,9 +73,16 @@ TEST(Text, FontNames) {
     EXPECT_TRUE(text::may_be_pattern("DejaVu Sans Mono:size=10"));
     EXPECT_FALSE(text::may_be_pattern("-no-such-font-*"));
     EXPECT_FALSE(text::may_be_pattern(""));
-    EXPECT_TRUE(text::family_honoured({"dejavusans mono"}, {"DejaVu Sans Mono"}));
-    EXPECT_TRUE(text::family_honoured({}, {"DejaVu Sans"})); // "monospace", ":size=10"
-    EXPECT_FALSE(text::family_honoured({"Bogus"}, {"DejaVu Sans"}));
+    // As fontconfig configures "DejaVu Sans Mono", "Helvetica", "monospace", ":size=10"
+    // and "Bogus".
+    EXPECT_TRUE(text::family_honoured({{"dejavusans mono", true}, {"DejaVu Sans", false}},
+                                      {"DejaVu Sans Mono"}));
+    EXPECT_TRUE(
+        text::family_honoured({{"Helvetica", true}, {"Nimbus Sans", true}}, {"Nimbus Sans"}));
+    EXPECT_TRUE(text::family_honoured({{"Noto Sans Mono", false}, {"monospace", true}},
+                                      {"Noto Sans Mono"}));
+    EXPECT_TRUE(text::family_honoured({{"DejaVu Sans", false}}, {"DejaVu Sans"}));
+    EXPECT_FALSE(text::family_honoured({{"Bogus", true}, {"DejaVu Sans", false}}, {"DejaVu Sans"}));
 }
 
 } // namespace
