@@ -32,6 +32,7 @@ struct TabFont {
 };
 TabFont font;
 bool utf8_locale = false;
+bool fontconfig_used = false;
 
 // What fits in any tab is measured and drawn, no more.
 constexpr size_t kMaxChars = 1024;
@@ -123,6 +124,7 @@ std::vector<std::string> names(const std::vector<text::Family> &families) {
 // Opens the font of a pattern when fontconfig has what it asks for (see
 // text::family_honoured), as Xft would match it.
 bool open_pattern(const char *name) {
+    fontconfig_used = true;
     FcPattern *p = FcNameParse(reinterpret_cast<const FcChar8 *>(name));
     if (!p) return false;
     FcConfigSubstitute(nullptr, p, FcMatchPattern);
@@ -256,6 +258,10 @@ void free_font() {
     if (font.pattern) FcPatternDestroy(font.pattern);
     if (font.colour_allocated) XftColorFree(d, visual(), colormap(), &font.colour);
     font = TabFont{};
+}
+
+void free_font_library() {
+    if (fontconfig_used) FcFini();
 }
 
 int text_width(std::string_view utf8) {

@@ -19,6 +19,8 @@ void load_font(const char *name);
 // Once wm.gc and wm.fg_pixel exist: the core font in the GC, the colour for Xft.
 void prepare_text_drawing();
 void free_font();
+// After the display is closed (Xft lets go of its patterns then): what fontconfig keeps.
+void free_font_library();
 
 // Width of the text in the font, in pixels.
 int text_width(std::string_view utf8);

@@ -189,6 +189,7 @@ void dispatch_event(XEvent *ev) {
     if (wm.gc) XFreeGC(wm.display, wm.gc);
     XInstallColormap(wm.display, DefaultColormap(wm.display, wm.screen));
     XCloseDisplay(wm.display);
+    free_font_library();
     std::exit(0);
 }
 

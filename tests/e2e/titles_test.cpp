@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <string>
 
 namespace {
@@ -122,6 +123,9 @@ TEST(Titles, FontconfigPatternGivesItsHeightAndDrawsTheTitle) {
     EXPECT_GT(g.width, 8u);
     EXPECT_TRUE(
         c.wait_until([&] { return red_pixels(c, tab, 0, static_cast<int>(g.width) - 4) > 0; }));
+    // The fonts and fontconfig are let go of at the end (a sanitizer build would tell).
+    wm.signal(SIGTERM);
+    EXPECT_EQ(wm.wait_exit(), 0) << wm.err();
 }
 
 } // namespace
