@@ -18,11 +18,15 @@
 
 namespace {
 
-// What the titles are drawn with: a core font (through its font set when the locale
-// allows one), or an Xft font with the fonts opened for the characters it lacks.
+// What the titles are drawn with: a core font, or an Xft font with the fonts opened for
+// the characters it lacks. Titles in Latin-1 are drawn in the core font itself; the
+// others through its font set, built when a title first needs it: the server takes a
+// while to look up the fonts of every character set.
 struct TabFont {
     XFontStruct *core = nullptr;
+    std::string core_name;
     XFontSet set = nullptr;
+    bool set_built = false;
     XftFont *xft = nullptr;
     FcPattern *pattern = nullptr; // the pattern as configured: fallbacks are looked up with it
     std::vector<XftFont *> fallbacks;
@@ -51,7 +55,7 @@ Colormap colormap() {
 // --- core fonts
 
 // The full name of a loaded core font (an alias names its target), from its FONT property.
-std::string full_name(XFontStruct *f, const char *name) {
+std::string full_name(XFontStruct *f, const std::string &name) {
     unsigned long atom = 0;
     if (!XGetFontProperty(f, XA_FONT, &atom)) return name;
     char *s = XGetAtomName(wm.display, atom);
@@ -75,7 +79,7 @@ XFontSet create_font_set(const std::string &base, std::vector<std::string> *miss
 // not, and draws the bytes meant for a missing one in the first font: garbage. So each
 // character set the face lacks (in xfonts-base, "fixed" lacks the CJK ones, which also
 // hold "…" and the arrows) gets the server's font of the nearest real size in it.
-XFontSet build_font_set(XFontStruct *f, const char *name) {
+XFontSet build_font_set(XFontStruct *f, const std::string &name) {
     const std::string xlfd = full_name(f, name);
     std::string base = text::fontset_base_names(xlfd);
     std::vector<std::string> missing;
@@ -196,6 +200,13 @@ std::vector<text::Run> xft_runs(std::string_view s) {
     return text::split_runs(s, xft_font_of);
 }
 
+// The font set for a title beyond Latin-1; null without a UTF-8 locale.
+XFontSet font_set() {
+    if (!font.set_built && utf8_locale) font.set = build_font_set(font.core, font.core_name);
+    font.set_built = true;
+    return font.set;
+}
+
 std::string_view drawn_part(std::string_view s) {
     return s.substr(0, text::utf8_prefix(s, kMaxChars));
 }
@@ -222,7 +233,7 @@ void load_font(const char *name) {
         font.core = XLoadQueryFont(d, loaded);
     }
     if (font.core) {
-        if (utf8_locale) font.set = build_font_set(font.core, loaded);
+        font.core_name = loaded;
         wm.title_height = font.core->ascent + font.core->descent + 2;
     } else if (font.xft) {
         wm.title_height = font.xft->ascent + font.xft->descent + 2;
@@ -234,8 +245,6 @@ void load_font(const char *name) {
 
 void prepare_text_drawing() {
     Display *d = wm.display;
-    // A font set puts its fonts in the GC as it draws.
-    if (font.core) XSetFont(d, wm.gc, font.core->fid);
     if (!font.xft) return;
     XColor fg{};
     fg.pixel = wm.fg_pixel;
@@ -272,7 +281,9 @@ int text_width(std::string_view utf8) {
             width += xft_advance(xft_font(r.font), s.substr(r.begin, r.end - r.begin));
         return width;
     }
-    if (font.set) return Xutf8TextEscapement(font.set, s.data(), static_cast<int>(s.size()));
+    if (!text::is_latin1(s))
+        if (XFontSet set = font_set())
+            return Xutf8TextEscapement(set, s.data(), static_cast<int>(s.size()));
     const std::string latin1 = text::latin1_or_mark(s);
     return XTextWidth(font.core, latin1.data(), static_cast<int>(latin1.size()));
 }
@@ -300,10 +311,14 @@ void draw_text(Window tab, std::string_view utf8) {
         return;
     }
     const int baseline = wm.title_height - 3;
-    if (font.set) {
-        Xutf8DrawString(d, tab, font.set, wm.gc, x, baseline, s.data(), static_cast<int>(s.size()));
-        return;
-    }
+    if (!text::is_latin1(s))
+        if (XFontSet set = font_set()) {
+            Xutf8DrawString(d, tab, set, wm.gc, x, baseline, s.data(), static_cast<int>(s.size()));
+            return;
+        }
+    // A font set leaves the last of its fonts it drew with in the GC (the X library
+    // sends nothing when the GC has the font already).
+    XSetFont(d, wm.gc, font.core->fid);
     const std::string latin1 = text::latin1_or_mark(s);
     XDrawString(d, tab, wm.gc, x, baseline, latin1.data(), static_cast<int>(latin1.size()));
 }

@@ -16,7 +16,7 @@ void choose_text_locale();
 // Loads the font (or "fixed") and sets wm.title_height; says so and exits when neither
 // loads.
 void load_font(const char *name);
-// Once wm.gc and wm.fg_pixel exist: the core font in the GC, the colour for Xft.
+// Once wm.fg_pixel exists: the colour for Xft.
 void prepare_text_drawing();
 void free_font();
 // After the display is closed (Xft lets go of its patterns then): what fontconfig keeps.

@@ -88,6 +88,12 @@ size_t utf8_prefix(std::string_view s, size_t max_chars) {
     return i;
 }
 
+bool is_latin1(std::string_view s) {
+    for (size_t i = 0; i < s.size();)
+        if (next_char(s, &i) > 0xFF) return false;
+    return true;
+}
+
 std::string latin1_or_mark(std::string_view s) {
     std::string out;
     out.reserve(s.size());

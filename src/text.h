@@ -25,6 +25,8 @@ void append_utf8(std::string *out, char32_t c);
 std::string repair_utf8(const unsigned char *s, size_t n);
 // The number of bytes of the first max_chars characters of well-formed UTF-8.
 size_t utf8_prefix(std::string_view s, size_t max_chars);
+// Whether well-formed UTF-8 holds only Latin-1 characters.
+bool is_latin1(std::string_view s);
 // Well-formed UTF-8 in Latin-1, for a font that has nothing else: the other characters
 // become '?'.
 std::string latin1_or_mark(std::string_view s);

@@ -48,6 +48,8 @@ TEST(Text, PrefixLatin1AndRuns) {
     EXPECT_EQ(text::utf8_prefix(s, 2), 3u);
     EXPECT_EQ(text::utf8_prefix(s, 99), s.size());
     EXPECT_EQ(text::latin1_or_mark("caf\xC3\xA9 \xE2\x82\xAC"), "caf\xE9 ?");
+    EXPECT_TRUE(text::is_latin1("caf\xC3\xA9 \xC3\xBF"));
+    EXPECT_FALSE(text::is_latin1("caf\xC3\xA9 \xC4\x80"));
     const auto runs = text::split_runs(s, [](char32_t c) { return c < 0x80 ? 0 : 1; });
     EXPECT_EQ(runs, (std::vector<text::Run>{{0, 1, 0}, {1, 6, 1}, {6, 7, 0}}));
     EXPECT_TRUE(text::is_utf8_codeset("UTF-8"));
