@@ -41,7 +41,7 @@ struct Client {
     int saved_x = 0, saved_y = 0, saved_width = 0, saved_height = 0;
     int border = 0;                  // the frame's
     int window_border = 0;           // the window's own X border when it was taken over, given back
-    std::optional<std::string> name; // WM_NAME as Latin-1 text
+    std::optional<std::string> name; // WM_NAME in UTF-8
     int desktop = 0;
 
     // An X error named one of this client's windows: it is released before the next
@@ -70,7 +70,7 @@ struct Client {
     bool undecorated = false;
     // The client window of the client it is a dialog of (WM_TRANSIENT_FOR), or 0.
     Window transient_for = 0;
-    std::optional<std::string> net_name; // _NET_WM_NAME when the font can show it
+    std::optional<std::string> net_name; // _NET_WM_NAME (well-formed UTF-8)
 };
 
 // The client one of whose windows (client window, frame, tab) is w; null for other

@@ -5,11 +5,13 @@
 #include <X11/extensions/shape.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "clients.h"
 #include "docks.h"
 #include "ewmh.h"
+#include "font.h"
 #include "state.h"
 #include "x/connection.h"
 
@@ -47,15 +49,10 @@ void copy_shape(Client *c) {
     if (rects) XFree(rects);
 }
 
-const char *tab_text(Client *c) {
-    if (c->net_name) return c->net_name->c_str();
-    return c->name ? c->name->c_str() : nullptr;
-}
-
-// Only what fits in any tab is measured and drawn.
-int tab_text_length(const char *s) {
-    size_t n = std::strlen(s);
-    return n > 1024 ? 1024 : static_cast<int>(n);
+// The name in the tab: _NET_WM_NAME whenever the window has one, else WM_NAME.
+const std::string *tab_text(const Client *c) {
+    if (c->net_name) return &*c->net_name;
+    return c->name ? &*c->name : nullptr;
 }
 
 } // namespace
@@ -105,9 +102,8 @@ void handle_shape_notify(XEvent *e) {
 }
 
 int tab_text_width(Client *c) {
-    const char *t = tab_text(c);
-    if (!t) return -1;
-    return XTextWidth(wm.font, t, tab_text_length(t));
+    const std::string *t = tab_text(c);
+    return t ? text_width(*t) : -1;
 }
 
 void fit_tab(Client *c) {
@@ -116,8 +112,7 @@ void fit_tab(Client *c) {
 
 void draw_tab(Client *c) {
     const int th = wm.title_height;
-    if (const char *t = tab_text(c))
-        XDrawString(wm.display, c->tab, wm.gc, 2, th - 3, t, tab_text_length(t));
+    if (const std::string *t = tab_text(c)) draw_text(c->tab, *t);
     XClearArea(wm.display, c->tab, c->tab_width - 4, 0, 4, th, False);
     XDrawLine(wm.display, c->tab, wm.gc, c->tab_width - 2, 1, c->tab_width - 2, th);
 }

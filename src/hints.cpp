@@ -11,18 +11,19 @@
 #include "focus.h"
 #include "frame.h"
 #include "state.h"
+#include "text.h"
 #include "x/atoms.h"
 
 namespace {
 
 void update_name(Client *c, const x::PropertyView &v) {
-    c->name = v.text(XA_STRING);
+    c->name = decode_text(wm.display, v);
 }
 
 void update_net_name(Client *c, const x::PropertyView &v) {
     c->net_name.reset();
     if (v.is(atoms[atom::UTF8_STRING], 8) && v.items > 0)
-        c->net_name = latin1_from_utf8(static_cast<const unsigned char *>(v.data), v.items);
+        c->net_name = text::repair_utf8(static_cast<const unsigned char *>(v.data), v.items);
 }
 
 // WM_NORMAL_HINTS as the X library decodes it: 15 items at least, the base size and
@@ -95,7 +96,7 @@ struct Source {
 Source source(hints::Followed which) {
     switch (which) {
     case hints::wm_name:
-        return {XA_WM_NAME, XA_STRING, 16384};
+        return {XA_WM_NAME, AnyPropertyType, 16384};
     case hints::net_wm_name:
         return {atoms[atom::_NET_WM_NAME], atoms[atom::UTF8_STRING], 16384};
     case hints::normal_hints:
@@ -182,23 +183,23 @@ std::optional<std::string> decode_class(const x::PropertyView &pv) {
     return std::string(second, strnlen(second, static_cast<size_t>(end - second)));
 }
 
-std::optional<std::string> latin1_from_utf8(const unsigned char *s, size_t n) {
-    std::string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n;) {
-        unsigned char b = s[i];
-        if (b < 0x80) {
-            out.push_back(static_cast<char>(b));
-            i += 1;
-        } else if ((b == 0xC2 || b == 0xC3) && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
-            out.push_back(static_cast<char>(((b & 0x03) << 6) | (s[i + 1] & 0x3F)));
-            i += 2;
-        } else {
-            return std::nullopt;
-        }
-    }
-    // Shown as C text: up to the first NUL.
-    out.resize(std::strlen(out.c_str()));
+std::optional<std::string> decode_text(Display *d, const x::PropertyView &v) {
+    if (!v.data || v.format != 8) return std::nullopt;
+    if (v.items == 0) return std::string();
+    XTextProperty property{};
+    property.value = static_cast<unsigned char *>(const_cast<void *>(v.data));
+    property.encoding = v.type;
+    property.format = 8;
+    property.nitems = v.items;
+    char **list = nullptr;
+    int count = 0;
+    // Success, or the number of characters that had no equivalent (those are marked).
+    const int status = Xutf8TextPropertyToTextList(d, &property, &list, &count);
+    std::optional<std::string> out;
+    if (status >= Success && list && count > 0)
+        out = text::repair_utf8(reinterpret_cast<const unsigned char *>(list[0]),
+                                std::strlen(list[0]));
+    if (list) XFreeStringList(list);
     return out;
 }
 

@@ -38,7 +38,8 @@ WmHints decode_wm_hints(const x::PropertyView &v);
 bool decode_undecorated(const x::PropertyView &v);
 // WM_CLASS: the class (the second string).
 std::optional<std::string> decode_class(const x::PropertyView &v);
-// UTF-8 text in Latin-1, the repertoire of the core fonts; nothing when it does not fit.
-std::optional<std::string> latin1_from_utf8(const unsigned char *s, size_t n);
+// A text property (WM_NAME) of any encoding the X library knows (STRING, COMPOUND_TEXT,
+// UTF8_STRING, the locale's) in UTF-8, up to its first NUL; nothing when it is not text.
+std::optional<std::string> decode_text(Display *d, const x::PropertyView &v);
 
 void handle_property_notify(XPropertyEvent *e);

@@ -17,6 +17,7 @@
 #include "clients.h"
 #include "ewmh.h"
 #include "focus.h"
+#include "font.h"
 #include "frame.h"
 #include "hints.h"
 #include "state.h"
@@ -220,10 +221,11 @@ void hand_back_everything(bool map_all) {
     signal(SIGHUP, SIG_IGN);
     signal(SIGUSR1, SIG_IGN);
     hand_back_everything(false);
-    if (wm.font) XFreeFont(wm.display, wm.font);
+    free_font();
     if (wm.gc) XFreeGC(wm.display, wm.gc);
     XInstallColormap(wm.display, DefaultColormap(wm.display, wm.screen));
     XCloseDisplay(wm.display);
+    free_font_library();
     std::exit(0);
 }
 

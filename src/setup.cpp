@@ -16,6 +16,7 @@
 #include "clients.h"
 #include "docks.h"
 #include "ewmh.h"
+#include "font.h"
 #include "loop.h"
 #include "settings.h"
 #include "state.h"
@@ -122,7 +123,8 @@ void adopt_existing_windows() {
 } // namespace
 
 void setup_display() {
-    // 1. Connect.
+    // 1. Connect, in a UTF-8 locale for the titles.
+    choose_text_locale();
     wm.display = XOpenDisplay(settings.display_name);
     if (!wm.display) {
         std::fprintf(stderr, "can't open display %s\n", settings.display_name);
@@ -136,13 +138,7 @@ void setup_display() {
     // 4. Atoms.
     intern_atoms(wm.display);
     // 5, 6. Font.
-    wm.font = XLoadQueryFont(wm.display, settings.font_name);
-    if (!wm.font) wm.font = XLoadQueryFont(wm.display, "fixed");
-    if (!wm.font) {
-        std::fprintf(stderr, "tavrel: can't load font %s, nor fixed\n", settings.font_name);
-        std::exit(1);
-    }
-    wm.title_height = wm.font->ascent + wm.font->descent + 2;
+    load_font(settings.font_name);
     // 7. Cursors.
     wm.move_cursor = XCreateFontCursor(wm.display, XC_fleur);
     wm.resize_cursor = XCreateFontCursor(wm.display, XC_plus);
@@ -167,10 +163,10 @@ void setup_display() {
     gv.function = GXcopy;
     gv.foreground = wm.fg_pixel;
     gv.line_width = 2;
-    gv.font = wm.font->fid;
     gv.subwindow_mode = IncludeInferiors;
     wm.gc = XCreateGC(wm.display, wm.root,
-                      GCFunction | GCForeground | GCLineWidth | GCFont | GCSubwindowMode, &gv);
+                      GCFunction | GCForeground | GCLineWidth | GCSubwindowMode, &gv);
+    prepare_text_drawing();
     // 13. Take over the root window.
     XSetWindowAttributes sa;
     sa.event_mask = ButtonPressMask | ButtonReleaseMask | EnterWindowMask | LeaveWindowMask |

@@ -14,8 +14,7 @@ struct ManagerState {
     Display *display = nullptr;
     int screen = 0;
     Window root = 0;
-    XFontStruct *font = nullptr;
-    int title_height = 0;
+    int title_height = 0; // of the tab font (font.h)
     GC gc = nullptr;
     unsigned long fg_pixel = 0, active_bg_pixel = 0, bg_pixel = 0, fixed_pixel = 0;
     unsigned long attention_pixel = 0;

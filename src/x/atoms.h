@@ -40,6 +40,8 @@
     X(_NET_WM_STRUT_PARTIAL)                                                                       \
     X(_NET_WORKAREA)
 
+// COMPOUND_TEXT is interned with the others for the X library, which looks it up as it
+// decodes a WM_NAME: it finds it in its cache instead of asking the server.
 #define TAVREL_OTHER_ATOMS(X)                                                                      \
     X(WM_STATE)                                                                                    \
     X(WM_PROTOCOLS)                                                                                \
@@ -47,7 +49,8 @@
     X(WM_TAKE_FOCUS)                                                                               \
     X(WM_CHANGE_STATE)                                                                             \
     X(UTF8_STRING)                                                                                 \
-    X(_MOTIF_WM_HINTS)
+    X(_MOTIF_WM_HINTS)                                                                             \
+    X(COMPOUND_TEXT)
 
 namespace atom {
 #define TAVREL_ATOM_ID(name) name,

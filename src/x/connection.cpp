@@ -5,7 +5,6 @@
 #include <X11/Xlib-xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace x {
 
@@ -13,12 +12,6 @@ std::optional<std::vector<uint32_t>> PropertyView::longs(Atom t) const {
     if (!is(t, 32)) return std::nullopt;
     auto *v = static_cast<const uint32_t *>(data);
     return std::vector<uint32_t>(v, v + items);
-}
-
-std::optional<std::string> PropertyView::text(Atom t) const {
-    if (!is(t, 8)) return std::nullopt;
-    auto *v = static_cast<const char *>(data);
-    return std::string(v, strnlen(v, items));
 }
 
 bool PropertyView::lists_atom(Atom a) const {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -25,9 +24,6 @@ struct PropertyView {
     bool is(Atom t, int f) const { return data && type == t && format == f; }
     // The 32-bit items when the property has that type and format.
     std::optional<std::vector<uint32_t>> longs(Atom t) const;
-    // The 8-bit text when the property has that type (cut at the first NUL, as C
-    // strings are).
-    std::optional<std::string> text(Atom t) const;
     // Whether a list of atoms holds a.
     bool lists_atom(Atom a) const;
 };
