@@ -6,10 +6,10 @@ set -euo pipefail
 # Package names; "a|b" means either one will do (the first is installed when neither is).
 wanted=(
     build-essential g++ make cmake
-    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-shape0-dev libxext-dev libxinerama-dev libxtst-dev
+    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-shape0-dev libxext-dev libxinerama-dev libxrandr-dev libxtst-dev
     libxft-dev libfontconfig-dev
     libgtest-dev libbenchmark-dev
-    xvfb xserver-xephyr xfonts-base fonts-dejavu-core x11-apps x11-utils x11-xkb-utils xterm wmctrl xdotool
+    xvfb xserver-xephyr xfonts-base fonts-dejavu-core x11-apps x11-utils x11-xkb-utils x11-xserver-utils xterm wmctrl xdotool
     "netpbm|imagemagick"
     groff-base
 )

@@ -171,6 +171,30 @@ Rect work_area(const Rect &head, int screen_w, int screen_h, const Strut *struts
     return {clamp_coord(x0), clamp_coord(y0), clamp_size(x1 - x0), clamp_size(y1 - y0)};
 }
 
+Rect onto_nearest_head(const Rect *heads, int count, const Rect &f, int T) {
+    long long best = -1;
+    const Rect *near = nullptr;
+    for (int i = 0; i < count; ++i) {
+        const Rect &h = heads[i];
+        // How far apart they are along each axis (0 when they overlap on it).
+        const long long gx = std::max({0LL, static_cast<long long>(h.x) - (f.x + f.w - 1LL),
+                                       static_cast<long long>(f.x) - (h.x + h.w - 1LL)});
+        const long long gy = std::max({0LL, static_cast<long long>(h.y) - (f.y + f.h - 1LL),
+                                       static_cast<long long>(f.y) - (h.y + h.h - 1LL)});
+        if (gx == 0 && gy == 0) return f;
+        if (best < 0 || gx + gy < best) {
+            best = gx + gy;
+            near = &h;
+        }
+    }
+    if (!near) return f;
+    Rect r = f;
+    const long long hx = near->x, hy = near->y, hw = near->w, hh = near->h;
+    r.x = clamp_coord(std::max(hx, std::min<long long>(f.x, hx + hw - f.w)));
+    r.y = clamp_coord(std::max(hy + T, std::min<long long>(f.y, hy + hh - f.h)));
+    return r;
+}
+
 void constrain(const SizeHints &hn, int *wp, int *hp) {
     long long w = *wp, h = *hp;
     if (hn.flags & kPResizeInc) {

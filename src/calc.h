@@ -94,6 +94,10 @@ Strut strut_from(const long *v, int n, int screen_w, int screen_h);
 // its band overlaps it; the result keeps at least one pixel each way.
 Rect work_area(const Rect &head, int screen_w, int screen_h, const Strut *struts, int count);
 
+// A frame on no head goes onto the nearest one, kept inside it (its tab, T high, on it
+// too); a frame that overlaps a head stays where it is.
+Rect onto_nearest_head(const Rect *heads, int count, const Rect &frame, int T);
+
 // Bends (w, h) to the size hints: increments, minimum, maximum, aspect, in that
 // order. Computed in 64 bits; the result is clamped into [1, kMaxSize].
 void constrain(const SizeHints &hints, int *w, int *h);

@@ -118,6 +118,7 @@ void ewmh_setup() {
                     static_cast<int>(supported.size()));
     long viewport[2] = {0, 0};
     set_cardinals(wm.root, _NET_DESKTOP_VIEWPORT, viewport, 2);
+    ewmh_update_desktop_geometry();
     ewmh_update_desktops();
     ewmh_update_active();
     // Clients are appended as they come: start from an empty list, not a stale one.
@@ -190,6 +191,11 @@ void ewmh_update_desktops() {
     long cur = wm.current_desktop - 1;
     set_cardinals(wm.root, _NET_NUMBER_OF_DESKTOPS, &n, 1);
     set_cardinals(wm.root, _NET_CURRENT_DESKTOP, &cur, 1);
+}
+
+void ewmh_update_desktop_geometry() {
+    long size[2] = {DisplayWidth(wm.display, wm.screen), DisplayHeight(wm.display, wm.screen)};
+    set_cardinals(wm.root, _NET_DESKTOP_GEOMETRY, size, 2);
 }
 
 void ewmh_update_client_desktop(Client *c) {

@@ -16,6 +16,7 @@ void ewmh_update_active();
 void ewmh_restacked();
 void ewmh_update_stacking();
 void ewmh_update_desktops(); // number and current desktop
+void ewmh_update_desktop_geometry();
 void ewmh_update_client_desktop(Client *c);
 void ewmh_update_state(Client *c);
 void ewmh_frame_extents(Client *c);

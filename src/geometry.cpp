@@ -2,8 +2,14 @@
 // arithmetic itself lives in calc; this file feeds it.
 #include "geometry.h"
 
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
+
 #include "clients.h"
 #include "desktops.h"
+#include "docks.h"
+#include "ewmh.h"
+#include "frame.h"
 #include "settings.h"
 #include "state.h"
 
@@ -127,4 +133,69 @@ void toggle_max_vertical(Client *c) {
     calc::max_vertical(head, c->border, c->tab_visible, wm.title_height, &c->y, &c->height,
                        &c->saved_y, &c->saved_height);
     if (!restoring) constrain_to_hints(c);
+}
+
+// The heads Xinerama reports when it is active, else the whole screen as one head.
+void find_heads() {
+    wm.heads.clear();
+    int ev_base, err_base, count = 0;
+    if (XineramaQueryExtension(wm.display, &ev_base, &err_base)) {
+        const bool active = XineramaIsActive(wm.display);
+        XineramaScreenInfo *screens = XineramaQueryScreens(wm.display, &count);
+        // Active but without a screen: the whole screen serves as the one head.
+        for (int i = 0; active && screens && i < count; ++i)
+            wm.heads.push_back(
+                {screens[i].x_org, screens[i].y_org, screens[i].width, screens[i].height});
+        if (screens) XFree(screens);
+    }
+    if (wm.heads.empty())
+        wm.heads.push_back(
+            {0, 0, DisplayWidth(wm.display, wm.screen), DisplayHeight(wm.display, wm.screen)});
+}
+
+void select_screen_changes() {
+    int error_base = 0;
+    if (!XRRQueryExtension(wm.display, &wm.randr_event_base, &error_base)) {
+        wm.randr_event_base = -1;
+        return;
+    }
+    XRRSelectInput(wm.display, wm.root, RRScreenChangeNotifyMask);
+}
+
+void handle_screen_change(XEvent *e) {
+    XRRUpdateConfiguration(e);
+    find_heads();
+    update_work_areas();
+    ewmh_update_desktop_geometry();
+    for (Client *c = wm.client_list; c; c = c->next) {
+        if (c->doomed) continue;
+        if (c->fullscreen) {
+            set_fullscreen(c, true); // the head its centre is on now
+            continue;
+        }
+        // Back onto the nearest head when it is on none, tab on screen.
+        const int th = c->tab_visible ? wm.title_height : 0;
+        const calc::Rect f = calc::onto_nearest_head(
+            wm.heads.data(), static_cast<int>(wm.heads.size()), frame_rect(c), th);
+        c->x = f.x + c->border;
+        c->y = f.y + c->border;
+        // Maximized windows fill their head as it is now, keeping what they restore to.
+        const calc::Rect area = work_rect(head_at(c->x + c->width / 2, c->y + c->height / 2));
+        if (c->saved_width) {
+            int sx = c->saved_x, sw = c->saved_width;
+            c->saved_width = 0;
+            calc::max_horizontal(area, c->border, &c->x, &c->width, &c->saved_x, &c->saved_width);
+            c->saved_x = sx;
+            c->saved_width = sw;
+        }
+        if (c->saved_height) {
+            int sy = c->saved_y, sh = c->saved_height;
+            c->saved_height = 0;
+            calc::max_vertical(area, c->border, c->tab_visible, wm.title_height, &c->y, &c->height,
+                               &c->saved_y, &c->saved_height);
+            c->saved_y = sy;
+            c->saved_height = sh;
+        }
+        move_resize_client(c);
+    }
 }

@@ -2,11 +2,19 @@
 // snapping and maximizing. The arithmetic itself lives in calc; this feeds it.
 #pragma once
 
+#include <X11/Xlib.h>
+
 #include "calc.h"
 
 struct Client;
 
 void query_pointer_root(int *x, int *y);
+// The heads Xinerama reports when it is active, else the whole screen as one head.
+void find_heads();
+// The screen may change size or heads (RandR): the manager hears of it.
+void select_screen_changes();
+// After a screen change: the heads again, and every window back on one.
+void handle_screen_change(XEvent *e);
 // Index of the head holding the point (the first one when none does).
 int head_at(int px, int py);
 int head_under_pointer();

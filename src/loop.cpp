@@ -2,6 +2,7 @@
 #include "loop.h"
 
 #include <X11/Xproto.h>
+#include <X11/extensions/Xrandr.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "focus.h"
 #include "font.h"
 #include "frame.h"
+#include "geometry.h"
 #include "hints.h"
 #include "state.h"
 #include "x/connection.h"
@@ -175,6 +177,8 @@ void dispatch_event(XEvent *ev) {
         if (Handler h = handlers.by_type[ev->type]) h(ev);
     } else if (wm.shape_present && ev->type == wm.shape_event_base) {
         handle_shape_notify(ev);
+    } else if (wm.randr_event_base >= 0 && ev->type == wm.randr_event_base + RRScreenChangeNotify) {
+        handle_screen_change(ev);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xproto.h>
 #include <X11/cursorfont.h>
-#include <X11/extensions/Xinerama.h>
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 
@@ -17,6 +16,7 @@
 #include "docks.h"
 #include "ewmh.h"
 #include "font.h"
+#include "geometry.h"
 #include "loop.h"
 #include "settings.h"
 #include "state.h"
@@ -63,24 +63,6 @@ unsigned long named_pixel(const char *name) {
                          &exact))
         return screen_def.pixel;
     return 0;
-}
-
-// The heads Xinerama reports when it is active, else the whole screen as one head.
-void find_heads() {
-    wm.heads.clear();
-    int ev_base, err_base, count = 0;
-    if (XineramaQueryExtension(wm.display, &ev_base, &err_base)) {
-        const bool active = XineramaIsActive(wm.display);
-        XineramaScreenInfo *screens = XineramaQueryScreens(wm.display, &count);
-        // Active but without a screen: the whole screen serves as the one head.
-        for (int i = 0; active && screens && i < count; ++i)
-            wm.heads.push_back(
-                {screens[i].x_org, screens[i].y_org, screens[i].width, screens[i].height});
-        if (screens) XFree(screens);
-    }
-    if (wm.heads.empty())
-        wm.heads.push_back(
-            {0, 0, DisplayWidth(wm.display, wm.screen), DisplayHeight(wm.display, wm.screen)});
 }
 
 // Another manager holding the root refuses the selection of its substructure.
@@ -150,8 +132,9 @@ void setup_display() {
     // 10. Screen and root.
     wm.screen = DefaultScreen(wm.display);
     wm.root = RootWindow(wm.display, wm.screen);
-    // 8. Heads.
+    // 8. Heads, and whether the screen may change size.
     find_heads();
+    select_screen_changes();
     // 11. Colours.
     wm.fg_pixel = named_pixel(settings.fg_name);
     wm.active_bg_pixel = named_pixel(settings.active_bg_name);

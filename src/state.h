@@ -26,6 +26,7 @@ struct ManagerState {
     unsigned int numlock_mask = 0;
     int shape_present = 0;
     int shape_event_base = 0;
+    int randr_event_base = -1;     // -1: no RandR
     Client *client_list = nullptr; // newest first
     Client *active = nullptr;
     int current_desktop = 1;

@@ -17,6 +17,7 @@
     X(_NET_NUMBER_OF_DESKTOPS)                                                                     \
     X(_NET_CURRENT_DESKTOP)                                                                        \
     X(_NET_DESKTOP_VIEWPORT)                                                                       \
+    X(_NET_DESKTOP_GEOMETRY)                                                                       \
     X(_NET_WM_DESKTOP)                                                                             \
     X(_NET_WM_STATE)                                                                               \
     X(_NET_WM_STATE_FULLSCREEN)                                                                    \

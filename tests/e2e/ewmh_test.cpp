@@ -40,6 +40,7 @@ const std::set<std::string> kSupported = {
     "_NET_NUMBER_OF_DESKTOPS",
     "_NET_CURRENT_DESKTOP",
     "_NET_DESKTOP_VIEWPORT",
+    "_NET_DESKTOP_GEOMETRY",
     "_NET_WM_DESKTOP",
     "_NET_WM_STATE",
     "_NET_WM_STATE_FULLSCREEN",
@@ -739,6 +740,30 @@ TEST(Ewmh, PanelsReserveTheirStruts) {
         auto a = work_area();
         return a && a->size() >= 4 && (*a)[1] == 0 && (*a)[3] == H;
     }));
+}
+
+// The screen shrinks (RandR): a window left outside comes back onto it, tab on screen, a
+// maximized window fills the new size, and the hints give the new geometry.
+TEST(Ewmh, ScreenChangesBringWindowsBack) {
+    EwmhSession s(XServer::resizable(1280, 1024));
+    Managed out = manage(s.c, at(1100, 850, "out", 150, 100));
+    Managed max = manage(s.c, at(100, 100, "max"));
+    ASSERT_TRUE(s.enter(max.window));
+    s.c.key_chord(XK_x, kCtrlAlt);
+    ASSERT_TRUE(s.c.sync_with_wm());
+    auto [rc, text] = s.run({"xrandr", "-s", "1024x768"});
+    ASSERT_EQ(rc, 0) << text;
+    ASSERT_TRUE(s.c.wait_until([&] {
+        return s.c.property_longs(s.c.root(), "_NET_DESKTOP_GEOMETRY") ==
+               std::vector<long>{1024, 768};
+    }));
+    ASSERT_TRUE(s.c.sync_with_wm());
+    const Geometry f = s.c.geometry(out.frame);
+    EXPECT_LE(f.x + static_cast<int>(f.width), 1024);
+    EXPECT_LE(f.y + static_cast<int>(f.height), 768);
+    EXPECT_GE(s.c.geometry(out.tab).y, 0);
+    EXPECT_EQ(s.c.geometry(max.frame).width, 1024u);
+    EXPECT_EQ(s.c.geometry(max.frame).y + static_cast<int>(s.c.geometry(max.frame).height), 768);
 }
 
 TEST(Ewmh, DockIsUnframedNeverFocusedAndOnEveryDesktop) {

@@ -149,6 +149,8 @@ class XServer {
     explicit XServer(int width = 1280, int height = 1024, int depth = 24,
                      std::vector<std::string> extra_args = {});
     static XServer two_heads(int w1, int h1, int w2, int h2);
+    // One head in an Xephyr whose screen RandR can resize (`xrandr -s WxH`) inside an Xvfb.
+    static XServer resizable(int width, int height);
 
     XServer(XServer &&) = default;
     XServer &operator=(XServer &&) = default;
@@ -169,6 +171,7 @@ class XServer {
     Process &process() const { return *server_; }
 
   private:
+    static XServer nested(std::vector<std::string> args, int outer_w, int outer_h);
     struct Unstarted {};
     explicit XServer(Unstarted) {}
     std::unique_ptr<Process> outer_;  // Xvfb under Xephyr (two heads only)

@@ -83,26 +83,35 @@ XServer::XServer(int width, int height, int depth, std::vector<std::string> extr
     server_ = start_server(argv, {}, &display_);
 }
 
-XServer XServer::two_heads(int w1, int h1, int w2, int h2) {
+XServer XServer::nested(std::vector<std::string> args, int ow, int oh) {
     XServer x{Unstarted{}};
     std::string outer_display;
-    // The outer screen only has to hold Xephyr's window.
-    int ow = std::max(1280, w1 + w2), oh = std::max({1024, h1, h2});
     x.outer_ =
         start_server({"Xvfb", "-screen", "0", std::to_string(ow) + "x" + std::to_string(oh) + "x24",
                       "-nolisten", "tcp", "-noreset"},
                      {}, &outer_display);
     Process::Options options;
     options.env.push_back({"DISPLAY", outer_display});
-    x.server_ = start_server(
-        {"Xephyr", "+xinerama", "-screen", std::to_string(w1) + "x" + std::to_string(h1), "-screen",
-         std::to_string(w2) + "x" + std::to_string(h2), "-nolisten", "tcp", "-noreset"},
-        options, &x.display_);
+    args.insert(args.begin(), "Xephyr");
+    args.insert(args.end(), {"-nolisten", "tcp", "-noreset"});
+    x.server_ = start_server(args, options, &x.display_);
     Display *d = open_or_throw(x.display_);
     x.width_ = DisplayWidth(d, DefaultScreen(d));
     x.height_ = DisplayHeight(d, DefaultScreen(d));
     XCloseDisplay(d);
     return x;
+}
+
+XServer XServer::two_heads(int w1, int h1, int w2, int h2) {
+    // The outer screen only has to hold Xephyr's window.
+    return nested({"+xinerama", "-screen", std::to_string(w1) + "x" + std::to_string(h1), "-screen",
+                   std::to_string(w2) + "x" + std::to_string(h2)},
+                  std::max(1280, w1 + w2), std::max({1024, h1, h2}));
+}
+
+XServer XServer::resizable(int width, int height) {
+    return nested({"-resizeable", "-screen", std::to_string(width) + "x" + std::to_string(height)},
+                  std::max(1600, width), std::max(1200, height));
 }
 
 void XServer::set_resources(const std::string &text) const {

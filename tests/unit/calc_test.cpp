@@ -809,3 +809,16 @@ TEST(EdgeResize, OppositeEdgesStayWhereTheyStarted) {
     calc::anchor_edges(start, calc::kEdgeLeft | calc::kEdgeTop, &r);
     EXPECT_EQ((std::vector<int>{r.x, r.y}), (std::vector<int>{140, 90}));
 }
+
+TEST(ScreenChange, AFrameOnNoHeadGoesOntoTheNearest) {
+    const calc::Rect heads[] = {{0, 0, 800, 600}, {800, 0, 640, 480}};
+    // On a head already: left alone.
+    calc::Rect f = calc::onto_nearest_head(heads, 2, {700, 100, 200, 100}, 15);
+    EXPECT_EQ((std::vector<int>{f.x, f.y}), (std::vector<int>{700, 100}));
+    // Below the shorter second head: onto it, inside.
+    f = calc::onto_nearest_head(heads, 2, {1000, 700, 200, 100}, 15);
+    EXPECT_EQ((std::vector<int>{f.x, f.y}), (std::vector<int>{1000, 380}));
+    // Far up and left: onto the first, tab on screen.
+    f = calc::onto_nearest_head(heads, 2, {-500, -400, 200, 100}, 15);
+    EXPECT_EQ((std::vector<int>{f.x, f.y}), (std::vector<int>{0, 15}));
+}
