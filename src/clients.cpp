@@ -291,7 +291,7 @@ static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
            ev->xmap.window == *reinterpret_cast<Window *>(arg);
 }
 
-void unmanage_client(Client *c, bool window_unmapped) {
+void unmanage_client(Client *c, bool window_unmapped, bool map_again) {
     Display *d = wm.display;
     XGrabServer(d);
     bool inside = false;
@@ -310,6 +310,9 @@ void unmanage_client(Client *c, bool window_unmapped) {
             if (!wm.quitting) write_wm_state(c, WithdrawnState);
             apply_gravity(c, -1);
             XSetWindowBorderWidth(d, c->window, 1);
+            // Mapped in the frame, it is mapped on the root after the move; the report of
+            // that map is dropped below, as for any window handed back mapped.
+            if (map_again) XMapWindow(d, c->window);
             XReparentWindow(d, c->window, wm.root, c->x, c->y);
         }
         for (Window w : x::query_tree(d, c->tab))
@@ -375,6 +378,34 @@ struct ReleaseWitness {
         XCheckIfEvent(wm.display, &ev, look, reinterpret_cast<XPointer>(&scan));
         return scan.mapped;
     }
+
+    struct OwnUnmapScan {
+        const ReleaseWitness *w;
+        bool seen = false;
+    };
+
+    // Looks for the report of a listed unmap and takes no event.
+    static Bool look_for_own_unmap(Display *, XEvent *ev, XPointer arg) {
+        auto *scan = reinterpret_cast<OwnUnmapScan *>(arg);
+        const ReleaseWitness &w = *scan->w;
+        if (ev->type == UnmapNotify && !ev->xunmap.send_event && ev->xunmap.event == w.frame &&
+            ev->xunmap.window == w.window &&
+            std::any_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
+                return u.window == w.window && u.serial == ev->xunmap.serial;
+            }))
+            scan->seen = true;
+        return False;
+    }
+
+    // True when the report of one of the listed unmaps of the manager's is queued or on
+    // its way: the window was mapped when that unmap was carried out.
+    bool unmapped_by_the_manager() const {
+        XSync(wm.display, False);
+        OwnUnmapScan scan{this};
+        XEvent ev;
+        XCheckIfEvent(wm.display, &ev, look_for_own_unmap, reinterpret_cast<XPointer>(&scan));
+        return scan.seen;
+    }
 };
 
 } // namespace
@@ -397,7 +428,21 @@ void handle_unmap_notify(XUnmapEvent *e) {
     const bool superseded = e->window == c->window && e->serial < c->map_serial;
     if (e->send_event) {
         // A sent unmap naming a frame or a tab speaks for nobody.
-        if (e->window == c->window && !superseded) unmanage_client(c);
+        if (e->window != c->window || superseded) return;
+        // An application withdraws its window by unmapping it and then sending this; the
+        // report of its unmap comes first and has released the window already if it was
+        // mapped. A window still managed here was either mapped when the withdrawal was
+        // sent, and goes back mapped, or hidden by the manager, and stays unmapped (the
+        // withdrawal of an iconic window). The manager, behind with its queue, may have
+        // hidden the window since (leaving its desktop, say) before it read the
+        // withdrawal: the report of that unmap, queued after the withdrawal, shows that
+        // the window was still mapped when it was withdrawn. It goes back mapped then,
+        // as its application left it, not unmapped by a manager that lets it go.
+        ReleaseWitness witness{c->window, c->frame, c->map_serial, {}};
+        for (const OwnUnmap &u : c->ignore_unmap)
+            if (u.window == c->window && u.serial > e->serial) witness.own_unmaps.push_back(u);
+        const bool map_again = !witness.own_unmaps.empty() && witness.unmapped_by_the_manager();
+        unmanage_client(c, false, map_again);
         return;
     }
     // Reports come in the order the server made them, each carrying the serial of the

@@ -74,7 +74,9 @@ void set_client_rect(Client *c, const calc::Rect &r);
 
 // Takes the window over; with only_if_shown, only when it is viewable.
 void new_client(Window w, bool only_if_shown = false);
-void unmanage_client(Client *c, bool window_unmapped = false);
+// Releases the client. window_unmapped: its application has unmapped the window; with
+// map_again, a window still in the frame is handed back mapped.
+void unmanage_client(Client *c, bool window_unmapped = false, bool map_again = false);
 // Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
 // notes the request so that its report is not taken for a withdrawal.
 void unmap_own(Client *c, Window w);

@@ -159,6 +159,7 @@ using MovedOutWhileItsDesktopWasShownAgain = ManagerAndClient;
 using IdTakenOverWhileTheManagerWasBehind = ManagerAndClient;
 using IdTakenOverBeforeTheReleaseOfItsPredecessor = ManagerAndClient;
 using MappedAgainByItselfWhileItsDesktopWasLeft = ManagerAndClient;
+using WithdrawnJustBeforeItsDesktopWasLeft = ManagerAndClient;
 
 TEST_F(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     Window w = c.create_managed({.name = "managed"});
@@ -541,6 +542,37 @@ TEST_F(MappedAgainByItselfWhileItsDesktopWasLeft, StaysMappedWhenReleased) {
     EXPECT_FALSE(exists(c, frame));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(c.map_state(w), IsViewable);
+}
+
+// Found by the hostile-client tester: an application sent the UnmapNotify of a withdrawal
+// for its window (to the frame) without unmapping it, and the manager, behind with its
+// queue, left the window's desktop before it read the withdrawal: its unmap came after
+// the withdrawal, and the release handed the window back unmapped, though its
+// application had left it mapped. Moved into another of its windows and back onto the
+// root, it was not mapped, so nothing asked the manager to map it: it stayed unframed
+// and unmapped for good.
+TEST_F(WithdrawnJustBeforeItsDesktopWasLeft, IsReleasedMappedAsItsApplicationLeftIt) {
+    Window w = c.create_managed({.name = "withdrawn"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    Window holder = c.create_window({.x = 300, .y = 300});
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        show_desktop(c, 1);
+        XEvent ev{};
+        ev.xunmap.type = UnmapNotify;
+        ev.xunmap.event = frame;
+        ev.xunmap.window = w;
+        XSendEvent(c.dpy(), frame, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        XSync(c.dpy(), False);
+    }
+    EXPECT_TRUE(released(c, w, IsViewable)) << "the window was handed back unmapped";
+    // Still mapped, the window put back onto the root asks the manager to map it.
+    XReparentWindow(c.dpy(), w, holder, 5, 5);
+    XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(framed_and_shown(c, w));
 }
 
 } // namespace
