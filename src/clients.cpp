@@ -111,6 +111,12 @@ static bool window_is_managed_elsewhere(Window w) {
     return it != client_index.end();
 }
 
+// A frame or a tab of the manager's (not a client window).
+static bool is_frame_or_tab(Window w) {
+    auto it = client_index.find(w);
+    return it != client_index.end() && it->second->window != w;
+}
+
 namespace {
 
 // What the manager reads about a window it takes over besides the properties it goes
@@ -119,6 +125,7 @@ namespace {
 struct WindowFacts {
     bool exists = false;
     bool top_level = false; // a child of the root
+    Window parent = 0;
     bool override_redirect = false;
     int map_state = IsUnmapped;
     int x = 0, y = 0, width = 1, height = 1;
@@ -163,6 +170,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
 
     f->exists = attr && geom && !err;
     f->top_level = tree && tree->parent == static_cast<xcb_window_t>(wm.root);
+    if (tree) f->parent = tree->parent;
     if (f->exists) {
         f->override_redirect = attr->override_redirect;
         f->map_state = attr->map_state;
@@ -187,7 +195,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
 
 } // namespace
 
-void new_client(Window w, bool only_if_shown) {
+void new_client(Window w, bool only_if_shown, bool asked_by_application) {
     Display *d = wm.display;
     // Never the root, nor one of the manager's own windows.
     if (window_is_managed_elsewhere(w)) return;
@@ -208,6 +216,15 @@ void new_client(Window w, bool only_if_shown) {
     if (!f.exists || !f.top_level || f.override_redirect || f.dock ||
         (only_if_shown && f.map_state != IsViewable)) {
         if (f.exists && f.top_level && f.dock && !f.override_redirect) XMapWindow(d, w);
+        // The application's own map request, though, is carried out where it has put the
+        // window since: had the manager been quicker, the window would have been framed
+        // and shown, and the move would have taken it along mapped. Dropped, it would
+        // leave the window unmapped where its application believes it mapped, and still
+        // unmapped when the application puts it back onto the root, which then asks the
+        // manager nothing. Never inside a frame or a tab: a window there is handed back.
+        if (asked_by_application && f.exists && !f.top_level && f.parent &&
+            !is_frame_or_tab(f.parent))
+            XMapWindow(d, w);
         XUngrabServer(d);
         return;
     }
@@ -268,7 +285,7 @@ void handle_map_request(XMapRequestEvent *e) {
     }
     // Anybody can send a map request naming any window: new_client takes only direct
     // children of the root.
-    new_client(e->window);
+    new_client(e->window, false, !e->send_event);
 }
 
 // Whatever else is inside the frame or the tab when they are about to be destroyed goes

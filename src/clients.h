@@ -72,8 +72,10 @@ void apply_gravity(Client *c, int sign);
 calc::Rect client_rect(const Client *c);
 void set_client_rect(Client *c, const calc::Rect &r);
 
-// Takes the window over; with only_if_shown, only when it is viewable.
-void new_client(Window w, bool only_if_shown = false);
+// Takes the window over; with only_if_shown, only when it is viewable. A map request its
+// application made (asked_by_application) is carried out also when the window is no
+// longer a child of the root, where it is then.
+void new_client(Window w, bool only_if_shown = false, bool asked_by_application = false);
 // Releases the client. window_unmapped: its application has unmapped the window; with
 // map_again, a window still in the frame is handed back mapped.
 void unmanage_client(Client *c, bool window_unmapped = false, bool map_again = false);

@@ -160,6 +160,7 @@ using IdTakenOverWhileTheManagerWasBehind = ManagerAndClient;
 using IdTakenOverBeforeTheReleaseOfItsPredecessor = ManagerAndClient;
 using MappedAgainByItselfWhileItsDesktopWasLeft = ManagerAndClient;
 using WithdrawnJustBeforeItsDesktopWasLeft = ManagerAndClient;
+using MovedIntoAnotherWindowAfterAskingToBeMappedAgain = ManagerAndClient;
 
 TEST_F(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     Window w = c.create_managed({.name = "managed"});
@@ -570,6 +571,32 @@ TEST_F(WithdrawnJustBeforeItsDesktopWasLeft, IsReleasedMappedAsItsApplicationLef
     EXPECT_TRUE(released(c, w, IsViewable)) << "the window was handed back unmapped";
     // Still mapped, the window put back onto the root asks the manager to map it.
     XReparentWindow(c.dpy(), w, holder, 5, 5);
+    XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(framed_and_shown(c, w));
+}
+
+// Found by the hostile-client tester: an application unmapped its window and mapped it
+// again at once (the map came to the manager as a request from the frame), then put the
+// window into another of its windows, all before the manager read the unmap. The manager
+// dropped the map request of a window that was no longer a child of the root, which left
+// it unmapped where its application had put it; moved back onto the root, it was not
+// mapped, so nothing asked the manager to map it.
+TEST_F(MovedIntoAnotherWindowAfterAskingToBeMappedAgain, IsMappedWhereItsApplicationPutIt) {
+    Window w = c.create_managed({.name = "restless"});
+    Window holder = c.create_managed({.x = 300, .y = 300, .name = "holder"});
+    ASSERT_TRUE(w && holder);
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        XUnmapWindow(c.dpy(), w);
+        XMapWindow(c.dpy(), w);
+        XReparentWindow(c.dpy(), w, holder, 10, 10);
+        XSync(c.dpy(), False);
+    }
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.parent(w), holder);
+    EXPECT_EQ(c.map_state(w), IsViewable) << "the map its application asked for was dropped";
     XReparentWindow(c.dpy(), w, c.root(), 40, 40);
     XSync(c.dpy(), False);
     EXPECT_TRUE(framed_and_shown(c, w));
