@@ -475,7 +475,10 @@ void handle_unmap_notify(XUnmapEvent *e) {
         }
         return u.serial < e->serial;
     });
-    if (own) return;
+    if (own) {
+        if (e->window == c->window) c->hidden_serial = e->serial;
+        return;
+    }
     if (superseded) {
         // Kept, in case the window is being moved out of the frame: see below.
         c->overtaken_unmap_serial = e->serial;
@@ -519,8 +522,17 @@ void handle_reparent_notify(XReparentEvent *e) {
     // management of the same window are history.
     Client *c = lookup_client(e->window);
     if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
-    // The manager may have mapped or unmapped the window since (showing or leaving its
-    // desktop, restoring or hiding it), not knowing yet that it had left: that landed
+    // A window the manager had hidden (on a desktop not shown, or iconic) when it left
+    // was unmapped by the manager, not by its application, which still has it mapped:
+    // the hiding ends with the management, and the window is mapped where it is now. Had
+    // it been mapped, the move would have taken it along mapped, and onto the root its
+    // automatic map would have asked the manager to map it; there the report of this map
+    // takes it under management again (see handle_map_notify). Left unmapped, nothing
+    // would ever show it again. It was hidden when the manager's latest unmap of it was
+    // reported after any unmap of its application's that the manager overtook.
+    const bool hidden = c->hidden_serial > c->overtaken_unmap_serial;
+    // The manager may also have mapped or unmapped the window since (showing or leaving
+    // its desktop, restoring or hiding it), not knowing yet that it had left: that landed
     // wherever the window is now. In another window it goes back to how its application
     // left it: mapped only if it was mapped in the frame when it left, which the unmap
     // reported with the same serial says. On the root it stays as it is: a map of the
@@ -534,6 +546,10 @@ void handle_reparent_notify(XReparentEvent *e) {
     const Window w = c->window;
     c->reparented_away = true;
     unmanage_client(c);
+    if (hidden) {
+        XMapWindow(wm.display, w);
+        return;
+    }
     if (!touched || e->parent == wm.root) return;
     if (was_mapped)
         XMapWindow(wm.display, w);

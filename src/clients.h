@@ -35,6 +35,9 @@ struct Client {
     // Serial of the latest unmap of the client window by its application that such a
     // later map overtook.
     unsigned long overtaken_unmap_serial = 0;
+    // Serial of the latest reported unmap of the client window by the manager (hiding it,
+    // leaving its desktop).
+    unsigned long hidden_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
     int x = 0, y = 0, width = 0, height = 0;

@@ -161,6 +161,7 @@ using IdTakenOverBeforeTheReleaseOfItsPredecessor = ManagerAndClient;
 using MappedAgainByItselfWhileItsDesktopWasLeft = ManagerAndClient;
 using WithdrawnJustBeforeItsDesktopWasLeft = ManagerAndClient;
 using MovedIntoAnotherWindowAfterAskingToBeMappedAgain = ManagerAndClient;
+using MovedIntoAnotherWindowWhileHidden = ManagerAndClient;
 
 TEST_F(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     Window w = c.create_managed({.name = "managed"});
@@ -600,6 +601,43 @@ TEST_F(MovedIntoAnotherWindowAfterAskingToBeMappedAgain, IsMappedWhereItsApplica
     XReparentWindow(c.dpy(), w, c.root(), 40, 40);
     XSync(c.dpy(), False);
     EXPECT_TRUE(framed_and_shown(c, w));
+}
+
+// Found by the hostile-client tester: an application moved its window, hidden on a desktop
+// not shown, into another of its windows. The manager let the window go but left it
+// unmapped, as it had hidden it, though its application had never unmapped it; moved
+// back onto the root, it was still unmapped, so nothing asked the manager to map it, and
+// nothing ever showed it again. Showing the desktop again just before the manager read of
+// the move ended the same: its map landed in the other window, and the manager unmapped
+// the window there again. The hiding ends with the management.
+TEST_F(MovedIntoAnotherWindowWhileHidden, IsMappedThereAsItsApplicationLeftIt) {
+    for (bool shown_again : {false, true}) {
+        SCOPED_TRACE(shown_again ? "desktop shown again meanwhile" : "desktop left as it was");
+        show_desktop(c, 0);
+        Window w = c.create_managed({.name = "hidden"});
+        ASSERT_NE(w, 0u);
+        const Window frame = c.parent(w);
+        Window holder = c.create_window({.x = 300, .y = 300});
+        show_desktop(c, 1);
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
+        ASSERT_TRUE(c.sync_with_wm());
+        // The manager's requests for the pager's request are carried out after the move.
+        XGrabServer(c.dpy());
+        if (shown_again) show_desktop(c, 0);
+        XReparentWindow(c.dpy(), w, holder, 5, 5);
+        XUngrabServer(c.dpy());
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return !exists(c, frame); }));
+        ASSERT_TRUE(c.sync_with_wm());
+        EXPECT_EQ(c.parent(w), holder);
+        EXPECT_EQ(c.map_state(w), IsUnviewable) << "the window was left unmapped";
+        XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+        XSync(c.dpy(), False);
+        EXPECT_TRUE(framed_and_shown(c, w));
+        c.destroy(w);
+        c.destroy(holder);
+    }
 }
 
 } // namespace
