@@ -112,6 +112,12 @@ static bool window_is_managed_elsewhere(Window w) {
     return it != client_index.end();
 }
 
+// A frame or a tab of the manager's (not a client window).
+static bool is_frame_or_tab(Window w) {
+    auto it = client_index.find(w);
+    return it != client_index.end() && it->second->window != w;
+}
+
 namespace {
 
 // What the manager reads about a window it takes over besides the properties it goes
@@ -120,6 +126,7 @@ namespace {
 struct WindowFacts {
     bool exists = false;
     bool top_level = false; // a child of the root
+    Window parent = 0;
     bool override_redirect = false;
     int map_state = IsUnmapped;
     int x = 0, y = 0, width = 1, height = 1, border_width = 0;
@@ -180,6 +187,7 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
 
     f->exists = attr && geom && !err;
     f->top_level = tree && tree->parent == static_cast<xcb_window_t>(wm.root);
+    if (tree) f->parent = tree->parent;
     if (f->exists) {
         f->override_redirect = attr->override_redirect;
         f->map_state = attr->map_state;
@@ -242,6 +250,15 @@ void new_client(Window w, TakeOver how) {
         (how == TakeOver::if_shown && f.map_state != IsViewable)) {
         const bool dock = f.exists && f.top_level && f.dock && !f.override_redirect;
         if (dock) XMapWindow(d, w);
+        // The application's own map request, though, is carried out where it has put the
+        // window since: had the manager been quicker, the window would have been framed
+        // and shown, and the move would have taken it along mapped. Dropped, it would
+        // leave the window unmapped where its application believes it mapped, and still
+        // unmapped when the application puts it back onto the root, which then asks the
+        // manager nothing. Never inside a frame or a tab: a window there is handed back.
+        if (how == TakeOver::redirected && f.exists && !f.top_level && f.parent &&
+            !is_frame_or_tab(f.parent))
+            XMapWindow(d, w);
         XUngrabServer(d);
         if (dock) dock_added(w);
         return;
@@ -355,7 +372,7 @@ void handle_map_request(XMapRequestEvent *e) {
     }
     // Anybody can send a map request naming any window: new_client takes only direct
     // children of the root.
-    new_client(e->window);
+    new_client(e->window, e->send_event ? TakeOver::sent : TakeOver::redirected);
 }
 
 // Whatever else is inside the frame or the tab when they are about to be destroyed goes
@@ -378,7 +395,7 @@ static Bool is_map_of(Display *, XEvent *ev, XPointer arg) {
            ev->xmap.window == *reinterpret_cast<Window *>(arg);
 }
 
-void unmanage_client(Client *c, bool window_unmapped) {
+void unmanage_client(Client *c, bool window_unmapped, bool map_again) {
     Display *d = wm.display;
     XGrabServer(d);
     bool inside = false, was_active = false;
@@ -397,6 +414,9 @@ void unmanage_client(Client *c, bool window_unmapped) {
             if (!wm.quitting) write_wm_state(c, WithdrawnState);
             apply_gravity(c, -1);
             XSetWindowBorderWidth(d, c->window, static_cast<unsigned>(c->window_border));
+            // Mapped in the frame, it is mapped on the root after the move; the report of
+            // that map is dropped below, as for any window handed back mapped.
+            if (map_again) XMapWindow(d, c->window);
             XReparentWindow(d, c->window, wm.root, c->x, c->y);
         }
         for (Window w : x::query_tree(d, c->tab))
@@ -464,6 +484,34 @@ struct ReleaseWitness {
         XCheckIfEvent(wm.display, &ev, look, reinterpret_cast<XPointer>(&scan));
         return scan.mapped;
     }
+
+    struct OwnUnmapScan {
+        const ReleaseWitness *w;
+        bool seen = false;
+    };
+
+    // Looks for the report of a listed unmap and takes no event.
+    static Bool look_for_own_unmap(Display *, XEvent *ev, XPointer arg) {
+        auto *scan = reinterpret_cast<OwnUnmapScan *>(arg);
+        const ReleaseWitness &w = *scan->w;
+        if (ev->type == UnmapNotify && !ev->xunmap.send_event && ev->xunmap.event == w.frame &&
+            ev->xunmap.window == w.window &&
+            std::any_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
+                return u.window == w.window && u.serial == ev->xunmap.serial;
+            }))
+            scan->seen = true;
+        return False;
+    }
+
+    // True when the report of one of the listed unmaps of the manager's is queued or on
+    // its way: the window was mapped when that unmap was carried out.
+    bool unmapped_by_the_manager() const {
+        XSync(wm.display, False);
+        OwnUnmapScan scan{this};
+        XEvent ev;
+        XCheckIfEvent(wm.display, &ev, look_for_own_unmap, reinterpret_cast<XPointer>(&scan));
+        return scan.seen;
+    }
 };
 
 } // namespace
@@ -489,7 +537,21 @@ void handle_unmap_notify(XUnmapEvent *e) {
     const bool superseded = e->window == c->window && e->serial < c->map_serial;
     if (e->send_event) {
         // A sent unmap naming a frame or a tab speaks for nobody.
-        if (e->window == c->window && !superseded) unmanage_client(c);
+        if (e->window != c->window || superseded) return;
+        // An application withdraws its window by unmapping it and then sending this; the
+        // report of its unmap comes first and has released the window already if it was
+        // mapped. A window still managed here was either mapped when the withdrawal was
+        // sent, and goes back mapped, or hidden by the manager, and stays unmapped (the
+        // withdrawal of an iconic window). The manager, behind with its queue, may have
+        // hidden the window since (leaving its desktop, say) before it read the
+        // withdrawal: the report of that unmap, queued after the withdrawal, shows that
+        // the window was still mapped when it was withdrawn. It goes back mapped then,
+        // as its application left it, not unmapped by a manager that lets it go.
+        ReleaseWitness witness{c->window, c->frame, c->map_serial, {}};
+        for (const OwnUnmap &u : c->ignore_unmap)
+            if (u.window == c->window && u.serial > e->serial) witness.own_unmaps.push_back(u);
+        const bool map_again = !witness.own_unmaps.empty() && witness.unmapped_by_the_manager();
+        unmanage_client(c, false, map_again);
         return;
     }
     // Reports come in the order the server made them, each carrying the serial of the
@@ -505,7 +567,10 @@ void handle_unmap_notify(XUnmapEvent *e) {
         }
         return u.serial < e->serial;
     });
-    if (own) return;
+    if (own) {
+        if (e->window == c->window) c->hidden_serial = e->serial;
+        return;
+    }
     if (superseded) {
         // Kept, in case the window is being moved out of the frame: see below.
         c->overtaken_unmap_serial = e->serial;
@@ -549,8 +614,17 @@ void handle_reparent_notify(XReparentEvent *e) {
     // management of the same window are history.
     Client *c = lookup_client(e->window);
     if (!c || c->window != e->window || e->event != c->frame || e->parent == c->frame) return;
-    // The manager may have mapped or unmapped the window since (showing or leaving its
-    // desktop, restoring or hiding it), not knowing yet that it had left: that landed
+    // A window the manager had hidden (on a desktop not shown, or iconic) when it left
+    // was unmapped by the manager, not by its application, which still has it mapped:
+    // the hiding ends with the management, and the window is mapped where it is now. Had
+    // it been mapped, the move would have taken it along mapped, and onto the root its
+    // automatic map would have asked the manager to map it; there the report of this map
+    // takes it under management again (see handle_map_notify). Left unmapped, nothing
+    // would ever show it again. It was hidden when the manager's latest unmap of it was
+    // reported after any unmap of its application's that the manager overtook.
+    const bool hidden = c->hidden_serial > c->overtaken_unmap_serial;
+    // The manager may also have mapped or unmapped the window since (showing or leaving
+    // its desktop, restoring or hiding it), not knowing yet that it had left: that landed
     // wherever the window is now. In another window it goes back to how its application
     // left it: mapped only if it was mapped in the frame when it left, which the unmap
     // reported with the same serial says. On the root it stays as it is: a map of the
@@ -564,6 +638,10 @@ void handle_reparent_notify(XReparentEvent *e) {
     const Window w = c->window;
     c->reparented_away = true;
     unmanage_client(c);
+    if (hidden) {
+        XMapWindow(wm.display, w);
+        return;
+    }
     if (!touched || e->parent == wm.root) return;
     if (was_mapped)
         XMapWindow(wm.display, w);

@@ -35,6 +35,9 @@ struct Client {
     // Serial of the latest unmap of the client window by its application that such a
     // later map overtook.
     unsigned long overtaken_unmap_serial = 0;
+    // Serial of the latest reported unmap of the client window by the manager (hiding it,
+    // leaving its desktop).
+    unsigned long hidden_serial = 0;
     int tab_visible = 0;
     int iconic = 0;
     int x = 0, y = 0, width = 0, height = 0;
@@ -84,13 +87,16 @@ void apply_gravity(Client *c, int sign);
 calc::Rect client_rect(const Client *c);
 void set_client_rect(Client *c, const calc::Rect &r);
 
-// How a window comes to be taken over: it asked to be mapped; it was found mapped behind
-// the manager's back (taken only if still viewable); it was on screen when the manager
-// started (it gets back the desktop and hidden state its properties keep from the manager
-// before).
-enum class TakeOver { asked, if_shown, adopted };
-void new_client(Window w, TakeOver how = TakeOver::asked);
-void unmanage_client(Client *c, bool window_unmapped = false);
+// How a window comes to be taken over: somebody sent a map request naming it; its
+// application's map request was redirected (carried out also when the window is no longer
+// a child of the root, where it is then); it was found mapped behind the manager's back
+// (taken only if still viewable); it was on screen when the manager started (it gets back
+// the desktop and hidden state its properties keep from the manager before).
+enum class TakeOver { sent, redirected, if_shown, adopted };
+void new_client(Window w, TakeOver how = TakeOver::redirected);
+// Releases the client. window_unmapped: its application has unmapped the window; with
+// map_again, a window still in the frame is handed back mapped.
+void unmanage_client(Client *c, bool window_unmapped = false, bool map_again = false);
 // Unmaps one of the client's windows (client window, frame or tab) that is mapped, and
 // notes the request so that its report is not taken for a withdrawal.
 void unmap_own(Client *c, Window w);

@@ -135,6 +135,9 @@ using MovedOutWhileItsDesktopWasShownAgain = ManagerAndClient;
 using IdTakenOverWhileTheManagerWasBehind = ManagerAndClient;
 using IdTakenOverBeforeTheReleaseOfItsPredecessor = ManagerAndClient;
 using MappedAgainByItselfWhileItsDesktopWasLeft = ManagerAndClient;
+using WithdrawnJustBeforeItsDesktopWasLeft = ManagerAndClient;
+using MovedIntoAnotherWindowAfterAskingToBeMappedAgain = ManagerAndClient;
+using MovedIntoAnotherWindowWhileHidden = ManagerAndClient;
 
 TEST_F(ForgedMapRequests, RootFramesTabsAndInnerWindowsAreIgnored) {
     Window w = c.create_managed({.name = "managed"});
@@ -517,6 +520,100 @@ TEST_F(MappedAgainByItselfWhileItsDesktopWasLeft, StaysMappedWhenReleased) {
     EXPECT_FALSE(exists(c, frame));
     ASSERT_TRUE(c.sync_with_wm());
     EXPECT_EQ(c.map_state(w), IsViewable);
+}
+
+// Found by the hostile-client tester: an application sent the UnmapNotify of a withdrawal
+// for its window (to the frame) without unmapping it, and the manager, behind with its
+// queue, left the window's desktop before it read the withdrawal: its unmap came after
+// the withdrawal, and the release handed the window back unmapped, though its
+// application had left it mapped. Moved into another of its windows and back onto the
+// root, it was not mapped, so nothing asked the manager to map it: it stayed unframed
+// and unmapped for good.
+TEST_F(WithdrawnJustBeforeItsDesktopWasLeft, IsReleasedMappedAsItsApplicationLeftIt) {
+    Window w = c.create_managed({.name = "withdrawn"});
+    ASSERT_NE(w, 0u);
+    const Window frame = c.parent(w);
+    Window holder = c.create_window({.x = 300, .y = 300});
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        show_desktop(c, 1);
+        XEvent ev{};
+        ev.xunmap.type = UnmapNotify;
+        ev.xunmap.event = frame;
+        ev.xunmap.window = w;
+        XSendEvent(c.dpy(), frame, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        XSync(c.dpy(), False);
+    }
+    EXPECT_TRUE(released(c, w, IsViewable)) << "the window was handed back unmapped";
+    // Still mapped, the window put back onto the root asks the manager to map it.
+    XReparentWindow(c.dpy(), w, holder, 5, 5);
+    XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(framed_and_shown(c, w));
+}
+
+// Found by the hostile-client tester: an application unmapped its window and mapped it
+// again at once (the map came to the manager as a request from the frame), then put the
+// window into another of its windows, all before the manager read the unmap. The manager
+// dropped the map request of a window that was no longer a child of the root, which left
+// it unmapped where its application had put it; moved back onto the root, it was not
+// mapped, so nothing asked the manager to map it.
+TEST_F(MovedIntoAnotherWindowAfterAskingToBeMappedAgain, IsMappedWhereItsApplicationPutIt) {
+    Window w = c.create_managed({.name = "restless"});
+    Window holder = c.create_managed({.x = 300, .y = 300, .name = "holder"});
+    ASSERT_TRUE(w && holder);
+    {
+        ManagerPaused paused(c, wm);
+        ASSERT_TRUE(paused.stopped());
+        XUnmapWindow(c.dpy(), w);
+        XMapWindow(c.dpy(), w);
+        XReparentWindow(c.dpy(), w, holder, 10, 10);
+        XSync(c.dpy(), False);
+    }
+    ASSERT_TRUE(c.sync_with_wm());
+    EXPECT_EQ(c.parent(w), holder);
+    EXPECT_EQ(c.map_state(w), IsViewable) << "the map its application asked for was dropped";
+    XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+    XSync(c.dpy(), False);
+    EXPECT_TRUE(framed_and_shown(c, w));
+}
+
+// Found by the hostile-client tester: an application moved its window, hidden on a desktop
+// not shown, into another of its windows. The manager let the window go but left it
+// unmapped, as it had hidden it, though its application had never unmapped it; moved
+// back onto the root, it was still unmapped, so nothing asked the manager to map it, and
+// nothing ever showed it again. Showing the desktop again just before the manager read of
+// the move ended the same: its map landed in the other window, and the manager unmapped
+// the window there again. The hiding ends with the management.
+TEST_F(MovedIntoAnotherWindowWhileHidden, IsMappedThereAsItsApplicationLeftIt) {
+    for (bool shown_again : {false, true}) {
+        SCOPED_TRACE(shown_again ? "desktop shown again meanwhile" : "desktop left as it was");
+        show_desktop(c, 0);
+        Window w = c.create_managed({.name = "hidden"});
+        ASSERT_NE(w, 0u);
+        const Window frame = c.parent(w);
+        Window holder = c.create_window({.x = 300, .y = 300});
+        show_desktop(c, 1);
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return c.map_state(w) == IsUnmapped; }));
+        ASSERT_TRUE(c.sync_with_wm());
+        // The manager's requests for the pager's request are carried out after the move.
+        XGrabServer(c.dpy());
+        if (shown_again) show_desktop(c, 0);
+        XReparentWindow(c.dpy(), w, holder, 5, 5);
+        XUngrabServer(c.dpy());
+        XSync(c.dpy(), False);
+        ASSERT_TRUE(c.wait_until([&] { return !exists(c, frame); }));
+        ASSERT_TRUE(c.sync_with_wm());
+        EXPECT_EQ(c.parent(w), holder);
+        EXPECT_EQ(c.map_state(w), IsUnviewable) << "the window was left unmapped";
+        XReparentWindow(c.dpy(), w, c.root(), 40, 40);
+        XSync(c.dpy(), False);
+        EXPECT_TRUE(framed_and_shown(c, w));
+        c.destroy(w);
+        c.destroy(holder);
+    }
 }
 
 } // namespace

@@ -751,8 +751,12 @@ class Hostile {
             destroy_window();
         } else if (r < 425) {
             map_and_destroy();
-        } else if (r < 455) {
+        } else if (r < 440) {
             reparent_window();
+        } else if (r < 448) {
+            reparent_excursion();
+        } else if (r < 455) {
+            nest_into_managed();
         } else if (r < 565) {
             configure_window();
         } else if (r < 745) {
@@ -761,8 +765,10 @@ class Hostile {
             change_shape();
         } else if (r < 795) {
             toggle_override_redirect();
-        } else if (r < 850) {
+        } else if (r < 835) {
             synthetic_map_request();
+        } else if (r < 850) {
+            synthetic_unmap();
         } else if (r < 865) {
             synthetic_configure_request();
         } else if (r < 930) {
@@ -1012,6 +1018,59 @@ class Hostile {
         t->uncertain = true;
         t->unmapped_since_uncertain = false;
         log(format("reparent 0x%lx into 0x%lx at %d,%d", w, parent, x, y));
+    }
+
+    // The client's top-level windows it has mapped, override-redirect ones left out: framed,
+    // as far as the client knows.
+    std::vector<Window> mapped_top_level() {
+        std::vector<Window> c;
+        for (auto &t : wins_)
+            if (t.parent == root_ && t.mapped && !t.override_redirect) c.push_back(t.id);
+        return c;
+    }
+
+    // A mapped top-level window goes into another of the client's windows and back onto the
+    // root in one burst, that window sometimes unmapped in between: the manager may read of
+    // the move out of the frame only once the window is back on the root, where its automatic
+    // map reaches the manager as a map request.
+    void reparent_excursion() {
+        std::vector<Window> c = mapped_top_level();
+        if (c.empty()) return map_window();
+        Window w = rng_.pick(c);
+        std::vector<Window> hosts;
+        for (auto &o : wins_)
+            if (o.id != w && !is_descendant(o.id, w)) hosts.push_back(o.id);
+        if (hosts.empty()) return;
+        Window host = rng_.pick(hosts);
+        XReparentWindow(d_, w, host, rng_.range(-20, 200), rng_.range(-20, 200));
+        log(format("reparent the framed 0x%lx into 0x%lx", w, host));
+        if (rng_.chance(0.5)) do_unmap(get(host), false);
+        if (rng_.chance(0.3)) XFlush(d_);
+        int x = coord(true), y = coord(false);
+        XReparentWindow(d_, w, root_, x, y);
+        TrackedWindow *t = get(w);
+        t->uncertain = true;
+        t->unmapped_since_uncertain = false;
+        log(format("reparent 0x%lx back onto the root at %d,%d", w, x, y));
+    }
+
+    // Another window of the client goes into one of its framed top-level windows, which it
+    // must not take out of the frame.
+    void nest_into_managed() {
+        std::vector<Window> hosts = mapped_top_level();
+        if (hosts.empty()) return map_window();
+        Window host = rng_.pick(hosts);
+        std::vector<Window> guests;
+        for (auto &o : wins_)
+            if (o.id != host && !is_descendant(host, o.id)) guests.push_back(o.id);
+        if (guests.empty()) return;
+        Window w = rng_.pick(guests);
+        XReparentWindow(d_, w, host, rng_.range(-20, 200), rng_.range(-20, 200));
+        TrackedWindow *t = get(w);
+        t->parent = host;
+        t->uncertain = true;
+        t->unmapped_since_uncertain = false;
+        log(format("reparent 0x%lx into the framed 0x%lx", w, host));
     }
 
     void configure_window() {
@@ -1324,6 +1383,36 @@ class Hostile {
         ev.xmaprequest.window = target;
         XSendEvent(d_, root_, False, SubstructureRedirectMask, &ev);
         log(format("synthetic MapRequest for 0x%lx (%s)", target, what));
+    }
+
+    // The UnmapNotify of a withdrawal for one of the client's top-level windows, without an
+    // unmap before it, sent to the root or to the window's frame. The manager may let the
+    // window go as it finds it: mapped (also when the client has unmapped it, but the map
+    // the manager made for an earlier request came after that unmap), or unmapped if it had
+    // hidden it.
+    void synthetic_unmap() {
+        std::vector<Window> c;
+        for (auto &t : wins_)
+            if (t.parent == root_) c.push_back(t.id);
+        if (c.empty()) return;
+        Window w = rng_.pick(c);
+        Window to = root_;
+        if (rng_.chance(0.4)) {
+            Window r = 0, parent = 0, *kids = nullptr;
+            unsigned n = 0;
+            if (XQueryTree(d_, w, &r, &parent, &kids, &n) && parent != root_) to = parent;
+            if (kids) XFree(kids);
+        }
+        XEvent ev{};
+        ev.xunmap.type = UnmapNotify;
+        ev.xunmap.event = to;
+        ev.xunmap.window = w;
+        XSendEvent(d_, to, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        TrackedWindow *t = get(w);
+        t->uncertain = true;
+        t->unmapped_since_uncertain = false;
+        log(format("synthetic UnmapNotify for 0x%lx sent to %s", w,
+                   to == root_ ? "the root" : "its frame"));
     }
 
     void synthetic_configure_request() {
