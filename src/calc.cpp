@@ -123,23 +123,18 @@ void anchor_edges(const Rect &s, int edges, Rect *r) {
 }
 
 Strut strut_from(const long *v, int n, int screen_w, int screen_h) {
+    // In the order of the property's items.
+    static constexpr int Strut::*kFields[12] = {
+        &Strut::left,          &Strut::right,          &Strut::top,
+        &Strut::bottom,        &Strut::left_start_y,   &Strut::left_end_y,
+        &Strut::right_start_y, &Strut::right_end_y,    &Strut::top_start_x,
+        &Strut::top_end_x,     &Strut::bottom_start_x, &Strut::bottom_end_x};
     Strut s;
-    auto at = [&](int i) { return static_cast<int>(std::clamp(v[i], 0L, 32767L)); };
     if (n < 4) return s;
-    s.left = at(0);
-    s.right = at(1);
-    s.top = at(2);
-    s.bottom = at(3);
-    if (n >= 12) {
-        s.left_start_y = at(4);
-        s.left_end_y = at(5);
-        s.right_start_y = at(6);
-        s.right_end_y = at(7);
-        s.top_start_x = at(8);
-        s.top_end_x = at(9);
-        s.bottom_start_x = at(10);
-        s.bottom_end_x = at(11);
-    } else {
+    const int items = n >= 12 ? 12 : 4;
+    for (int i = 0; i < items; ++i)
+        s.*kFields[i] = static_cast<int>(std::clamp(v[i], 0L, 32767L));
+    if (items == 4) {
         s.left_end_y = s.right_end_y = screen_h - 1;
         s.top_end_x = s.bottom_end_x = screen_w - 1;
     }

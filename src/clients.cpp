@@ -467,13 +467,19 @@ struct ReleaseWitness {
         if (ev->type == MapNotify && ev->xmap.event == w.frame && ev->xmap.window == w.window &&
             ev->xmap.override_redirect && ev->xmap.serial != w.own_map)
             scan->mapped = true;
-        if (ev->type == UnmapNotify && ev->xunmap.event == w.frame &&
-            ev->xunmap.window == w.window &&
-            std::none_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
-                return u.window == w.window && u.serial == ev->xunmap.serial;
-            }))
-            scan->mapped = false;
+        if (w.reports_unmap(ev) && !w.listed(ev->xunmap.serial)) scan->mapped = false;
         return False;
+    }
+
+    // Whether the event reports an unmap of the window in its frame.
+    bool reports_unmap(const XEvent *ev) const {
+        return ev->type == UnmapNotify && ev->xunmap.event == frame && ev->xunmap.window == window;
+    }
+    // Whether an unmap of the window with this serial is one of the manager's listed ones.
+    bool listed(unsigned long serial) const {
+        return std::any_of(own_unmaps.begin(), own_unmaps.end(), [&](const OwnUnmap &u) {
+            return u.window == window && u.serial == serial;
+        });
     }
 
     // True when the application's own map (possible only without redirection) came
@@ -494,11 +500,7 @@ struct ReleaseWitness {
     static Bool look_for_own_unmap(Display *, XEvent *ev, XPointer arg) {
         auto *scan = reinterpret_cast<OwnUnmapScan *>(arg);
         const ReleaseWitness &w = *scan->w;
-        if (ev->type == UnmapNotify && !ev->xunmap.send_event && ev->xunmap.event == w.frame &&
-            ev->xunmap.window == w.window &&
-            std::any_of(w.own_unmaps.begin(), w.own_unmaps.end(), [&](const OwnUnmap &u) {
-                return u.window == w.window && u.serial == ev->xunmap.serial;
-            }))
+        if (w.reports_unmap(ev) && !ev->xunmap.send_event && w.listed(ev->xunmap.serial))
             scan->seen = true;
         return False;
     }
