@@ -136,6 +136,7 @@ struct WindowFacts {
     bool undecorated = false;
     bool hidden = false;                                                  // _NET_WM_STATE_HIDDEN
     bool sticky = false, above = false, below = false, attention = false; // and the others
+    bool max_vert = false, max_horz = false;
     bool skip_taskbar = false, skip_pager = false;
     std::optional<long> desktop;  // _NET_WM_DESKTOP
     std::optional<long> wm_state; // WM_STATE
@@ -206,7 +207,9 @@ void fetch_window_facts(Window w, Client *c, WindowFacts *f) {
               {&WindowFacts::below, atom::_NET_WM_STATE_BELOW},
               {&WindowFacts::attention, atom::_NET_WM_STATE_DEMANDS_ATTENTION},
               {&WindowFacts::skip_taskbar, atom::_NET_WM_STATE_SKIP_TASKBAR},
-              {&WindowFacts::skip_pager, atom::_NET_WM_STATE_SKIP_PAGER}})
+              {&WindowFacts::skip_pager, atom::_NET_WM_STATE_SKIP_PAGER},
+              {&WindowFacts::max_vert, atom::_NET_WM_STATE_MAXIMIZED_VERT},
+              {&WindowFacts::max_horz, atom::_NET_WM_STATE_MAXIMIZED_HORZ}})
             f->*field = state.view().lists_atom(atoms[which]);
         if (auto v = desktop.view().longs(XA_CARDINAL); v && !v->empty()) f->desktop = (*v)[0];
         if (auto v = wm_state.view().longs(atoms[atom::WM_STATE]); v && !v->empty())
@@ -346,6 +349,12 @@ void new_client(Window w, TakeOver how) {
         toggle_tab(c);
     if (c->demands_attention || c->urgency_hint) paint_inactive(c);
     if (c->below) lower_client(c);
+    // A new window covers the others but not the panels.
+    raise_docks();
+    // Asked to start maximized (as it was when its application last ran).
+    if (f.max_vert) toggle_max_vertical(c);
+    if (f.max_horz) toggle_max_horizontal(c);
+    if (f.max_vert || f.max_horz) move_resize_client(c);
     // A dialog of a window on another desktop goes there with it.
     if (!on_current_desktop(c)) take_out_of_view(c);
     ewmh_client_new(c);
@@ -737,5 +746,6 @@ void map_client(Client *c) {
     }
     write_wm_state(c, NormalState);
     raise_transients(c);
+    raise_docks();
     ewmh_restacked();
 }
