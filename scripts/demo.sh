@@ -1,9 +1,10 @@
 #!/bin/bash
 # Shows the manager at work.
-#  - With a usable $DISPLAY: runs tavrel nested in a 1280x800 Xephyr window, with an xterm and an
-#    xclock; close the Xephyr window (or press Ctrl+C here) to end.
-#  - Otherwise (headless): runs tavrel in a private Xvfb with an xterm, an xclock and an xeyes,
-#    waits until all three are framed, moves the pointer into the xterm so it becomes active,
+#  - With a usable $DISPLAY: runs tavrel nested in a 1280x800 Xephyr window, with an xterm (its
+#    title in Cyrillic and Greek) and an xclock; close the Xephyr window (or press Ctrl+C here)
+#    to end.
+#  - Otherwise (headless): runs tavrel in a private Xvfb with the same xterm, an xclock and an
+#    xeyes, waits until all three are framed, moves the pointer into the xterm so it becomes active,
 #    writes a PNG screenshot to build/demo.png and cleans everything up.
 # Environment: DEMO_HEADLESS=1 forces the headless run; DEMO_SCREENSHOT=PATH changes the PNG
 # path; BUILD_DIR (default build) is the build directory.
@@ -139,6 +140,9 @@ focused_on() {
     [[ $((focus)) -eq $(($1)) ]]
 }
 
+# The xterm's title, in UTF-8 (its locale is C.UTF-8 so that it hands it over as such).
+utf8_title="Привет, мир — ✓ Καλημέρα"
+
 display_usable() {
     [[ -n "${DISPLAY:-}" && "${DEMO_HEADLESS:-0}" != 1 ]] && xdpyinfo >/dev/null 2>&1
 }
@@ -146,7 +150,7 @@ display_usable() {
 if display_usable; then
     start_server xephyr Xephyr -screen 1280x800 -title "tavrel demo" -no-host-grab -nolisten tcp
     start_wm
-    start_client xterm xterm -geometry 80x24+40+60
+    start_client xterm env LC_ALL=C.UTF-8 xterm -geometry 80x24+40+60 -T "$utf8_title"
     start_client xclock xclock -geometry 220x220+760+80
     echo "tavrel is running on $DISPLAY inside the Xephyr window (Control+Alt+Return opens an xterm)."
     echo "Close the Xephyr window or press Ctrl+C here to end the demo."
@@ -158,7 +162,7 @@ fi
 start_server xvfb Xvfb -screen 0 1280x800x24 -nolisten tcp -noreset
 root_window="$(xwininfo -root | awk '/Window id:/ {print $4}')"
 start_wm
-start_client xterm xterm -geometry 80x24+40+60
+start_client xterm env LC_ALL=C.UTF-8 xterm -geometry 80x24+40+60 -T "$utf8_title"
 start_client xclock xclock -geometry 220x220+760+80
 start_client xeyes xeyes -geometry 220x160+760+400
 for name in xterm xclock xeyes; do
