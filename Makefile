@@ -4,7 +4,7 @@ JOBS ?= 2
 BUILD_DIR := build
 ASAN_DIR := build-asan
 
-.PHONY: all build check demo install bench sanitize clean deps
+.PHONY: all build check demo install deb bench sanitize clean deps
 
 all: build
 
@@ -28,6 +28,12 @@ demo:
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package, built from a copy of the tree and checked with lintian; the .deb (with the
+# debug symbols package, .buildinfo and .changes) goes to $(BUILD_DIR)/deb/.
+deb:
+	bash scripts/deps.sh package
+	JOBS=$(JOBS) bash scripts/deb.sh $(BUILD_DIR)/deb
 
 bench:
 	bash bench/run.sh

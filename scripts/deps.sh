@@ -1,18 +1,31 @@
 #!/bin/bash
-# Installs the Debian packages that building, testing and the demo need, when any is missing.
+# Installs the Debian packages that building, testing, packaging and the demo need, when any is
+# missing (`scripts/deps.sh package`: only what `make deb` needs).
 # Fast when everything is present (one dpkg-query); needs root (or sudo) only to install.
 set -euo pipefail
 
 # Package names; "a|b" means either one will do (the first is installed when neither is).
-wanted=(
+# `package` wants the build and the Debian package tools only.
+build=(
     build-essential g++ make cmake
-    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-shape0-dev libxext-dev libxinerama-dev libxrandr-dev libxtst-dev
+    libx11-dev libx11-xcb-dev libxcb1-dev libxcb-shape0-dev libxext-dev libxinerama-dev libxrandr-dev
     libxft-dev libfontconfig-dev
-    libgtest-dev libbenchmark-dev
+)
+packaging=(dpkg-dev debhelper lintian)
+testing=(
+    libxtst-dev libgtest-dev libbenchmark-dev
     xvfb xserver-xephyr xfonts-base fonts-dejavu-core x11-apps x11-utils x11-xkb-utils x11-xserver-utils xterm wmctrl xdotool
     "netpbm|imagemagick"
-    groff-base
+    groff-base man-db
 )
+case "${1:-all}" in
+    all) wanted=("${build[@]}" "${packaging[@]}" "${testing[@]}") ;;
+    package) wanted=("${build[@]}" "${packaging[@]}") ;;
+    *)
+        echo "usage: scripts/deps.sh [package]" >&2
+        exit 2
+        ;;
+esac
 
 installed() {
     [[ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null)" == ii* ]]
