@@ -35,12 +35,8 @@ calc::Strut read_strut(Window w) {
     return {};
 }
 
-void publish_work_area() {
-    // One rectangle for every desktop: the screen less what the docks reserve.
-    const int sw = DisplayWidth(wm.display, wm.screen), sh = DisplayHeight(wm.display, wm.screen);
-    std::vector<calc::Strut> struts;
-    for (const Dock &d : docks)
-        struts.push_back(d.strut);
+// One rectangle for every desktop: the screen less what the docks reserve.
+void publish_work_area(const std::vector<calc::Strut> &struts, int sw, int sh) {
     const calc::Rect a =
         calc::work_area({0, 0, sw, sh}, sw, sh, struts.data(), static_cast<int>(struts.size()));
     std::vector<long> areas;
@@ -63,7 +59,7 @@ void update_work_areas() {
     for (const calc::Rect &h : wm.heads)
         wm.work.push_back(
             calc::work_area(h, sw, sh, struts.data(), static_cast<int>(struts.size())));
-    publish_work_area();
+    publish_work_area(struts, sw, sh);
 }
 
 void dock_added(Window w) {

@@ -182,6 +182,13 @@ void dispatch_event(XEvent *ev) {
     }
 }
 
+// The signals the manager handles, all set to one disposition (from the shutdown and the
+// restart on, further signals change nothing).
+void set_signals(void (*disposition)(int)) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        signal(sig, disposition);
+}
+
 // Hands every window back to the root, their states (WM_STATE, desktop, hidden) left as
 // they are for whoever manages them next. The server is held from here to the end: no
 // window can ask to be mapped between the last look at the queue and the end of the
@@ -219,11 +226,7 @@ void hand_back_everything(bool map_all) {
     static bool running = false;
     if (running) std::_Exit(0);
     running = true;
-    // Further signals change nothing from here on.
-    signal(SIGTERM, SIG_IGN);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
-    signal(SIGUSR1, SIG_IGN);
+    set_signals(SIG_IGN);
     hand_back_everything(false);
     free_font();
     if (wm.gc) XFreeGC(wm.display, wm.gc);
@@ -237,10 +240,7 @@ void hand_back_everything(bool map_all) {
 // handed back mapped, the root is let go, and the new one adopts them as they were (their
 // desktops, hidden windows and the desktop shown are in their properties).
 [[noreturn]] void restart_in_place() {
-    signal(SIGTERM, SIG_IGN);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
-    signal(SIGUSR1, SIG_IGN);
+    set_signals(SIG_IGN);
     hand_back_everything(true);
     // The new manager may ask for the root before the server has seen this connection go.
     XSelectInput(wm.display, wm.root, NoEventMask);
@@ -250,8 +250,7 @@ void hand_back_everything(bool map_all) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
-        signal(sig, SIG_DFL);
+    set_signals(SIG_DFL);
     execvp(command_line[0], command_line);
     execv("/proc/self/exe", command_line);
     std::fprintf(stderr, "tavrel: can't restart %s: %s\n", command_line[0], std::strerror(errno));
