@@ -1,22 +1,26 @@
 #!/bin/sh
-# Builds tavrel and the benchmarks in Release, installs the peer manager(s) from Debian
-# when missing, measures tavrel and the peers side by side in one run and writes
-# bench/results.md.
+# Builds tavrel and the benchmarks in Release, installs the peer managers from Debian
+# when missing, measures tavrel and the peers side by side in one run (three rounds,
+# round-robin, medians), writes bench/results.md and puts the table into the README.
 #
-#   bench/run.sh                      tavrel beside openbox
+#   bench/run.sh                      tavrel beside openbox, twm and twm with OpaqueMove
 #   PEERS="openbox fluxbox" bench/run.sh
 #   WM_BENCH_ARGS="--counts 100,1000 --rate 1000" bench/run.sh
+#   ROUNDS=1 bench/run.sh             one round
 #   MICRO=0 bench/run.sh              skip the microbenchmarks
 #
-# Environment: BUILD_DIR (default build-release), OUT (default bench/results.md).
+# Environment: BUILD_DIR (default build-release), OUT (default bench/results.md), README
+# (default README.md beside bench/; README=- leaves it alone).
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 build=${BUILD_DIR:-$top/build-release}
 out=${OUT:-$here/results.md}
-peers=${PEERS:-openbox}
+peers=${PEERS:-openbox twm}
 micro=${MICRO:-1}
+rounds=${ROUNDS:-3}
+readme=${README:-$top/README.md}
 
 echo "== building (Release) in $build" >&2
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVREL_TESTS=OFF >/dev/null
@@ -42,17 +46,27 @@ for p in $peers; do
     fi
 done
 
-set -- "$build/bench/wm_bench" ${WM_BENCH_ARGS:-} -- "$build/src/tavrel"
-for p in $peers; do
-    set -- "$@" -- "$p"
-done
-
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT INT TERM
+
+# twm runs twice: with its own outline move, and with its system file plus OpaqueMove (an
+# outline move grabs the server, so XTest cannot feed that drag: the watchdog ends it).
+set -- "$build/bench/wm_bench" --rounds "$rounds" ${WM_BENCH_ARGS:-} -- tavrel: "$build/src/tavrel"
+for p in $peers; do
+    set -- "$@" -- "$p"
+    if [ "$p" = twm ]; then
+        { cat /etc/X11/twm/system.twmrc 2>/dev/null; echo OpaqueMove; } >"$tmp/opaque.twmrc"
+        set -- "$@" -- twm-opaque: twm -f "$tmp/opaque.twmrc"
+    fi
+done
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "== $*" >&2
+# A peer that fails a step is reported as such; only tavrel's failure fails the run.
+"$@" >"$tmp/wm" || true
 status=0
-"$@" >"$tmp/wm" || status=$?
+if grep -q '^tavrel\.error=' "$tmp/wm" || ! grep -q '^| measure | tavrel |' "$tmp/wm"; then
+    status=1
+fi
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 if [ "$micro" != 0 ]; then
     echo "== micro_bench" >&2
@@ -75,7 +89,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
     echo "Load average (1, 5, 15 min) before the run: $load_before; after: $load_after."
     echo "Figures from a loaded machine are noisy: compare the columns of one run."
     echo
-    echo "Reproduce: \`bench/run.sh\` (runs \`wm_bench -- tavrel -- $peers\`, each manager on its own Xvfb)."
+    echo "Reproduce: \`make bench\` (runs \`wm_bench --rounds $rounds -- tavrel -- $peers\`, each manager on its own Xvfb; medians of the rounds)."
     echo
     echo "## Managers side by side (wm_bench)"
     echo
@@ -125,4 +139,19 @@ EOF
 
 cat "$tmp/wm"
 echo "== wrote $out" >&2
+
+# The README's table: the rows of the report between its markers.
+if [ "$readme" != - ] && [ -f "$readme" ] && grep -q '^<!-- bench:begin -->$' "$readme"; then
+    {
+        sed -n '1,/^<!-- bench:begin -->$/p' "$readme"
+        echo
+        echo "$(date -u '+%Y-%m-%d'), $(nproc) cores, load average $load_before before and $load_after after; medians of $rounds rounds:"
+        echo
+        sed -n '/^| measure |/,/^$/p' "$tmp/wm" | sed '/^$/d'
+        echo
+        sed -n '/^<!-- bench:end -->$/,$p' "$readme"
+    } >"$tmp/readme"
+    cat "$tmp/readme" >"$readme"
+    echo "== updated the table in $readme" >&2
+fi
 exit "$status"

@@ -67,6 +67,7 @@ struct Options {
     int motions = 2000;  // pointer motions per drag
     int rate = 1000;     // paced drag: motions per second
     int keys = 40;       // keyboard moves
+    int rounds = 1;      // runs of every manager, round-robin; the medians are reported
     int screen_w = 1280, screen_h = 1024;
     bool verbose = false;
     std::vector<std::vector<std::string>> managers;
@@ -75,9 +76,10 @@ struct Options {
 constexpr int kWinW = 200, kWinH = 150;
 
 void usage() {
-    std::fprintf(
-        stderr, "usage: wm_bench [--counts 100,1000] [--requests N] [--motions N] [--rate HZ]\n"
-                "                [--keys N] [-v] -- COMMAND [ARGS...] [-- COMMAND [ARGS...]]...\n");
+    std::fprintf(stderr,
+                 "usage: wm_bench [--counts 100,1000] [--requests N] [--motions N] [--rate HZ]\n"
+                 "                [--keys N] [--rounds N] [-v] -- [LABEL:] COMMAND [ARGS...]\n"
+                 "                [-- [LABEL:] COMMAND [ARGS...]]...\n");
     std::exit(2);
 }
 
@@ -114,6 +116,8 @@ Options parse_options(int argc, char **argv) {
             o.motions = std::max(10, number("--motions"));
         } else if (a == "--rate") {
             o.rate = number("--rate");
+        } else if (a == "--rounds") {
+            o.rounds = std::max(1, number("--rounds"));
         } else if (a == "--keys") {
             o.keys = std::max(2, number("--keys"));
         } else if (a == "-v" || a == "--verbose") {
@@ -1088,20 +1092,37 @@ void report(const Options &o, const std::vector<std::string> &labels,
     std::string nmax = std::to_string(o.counts.back());
     rows.push_back({"c. XSync round trip (floor), median", "c_xsync_median_us", "us", 1});
     rows.push_back({"c. XSync round trip (floor), p99", "c_xsync_p99_us", "us", 1});
+    for (int n : o.counts) {
+        std::string ns = std::to_string(n);
+        rows.push_back({"a. map " + ns + " windows: X server CPU per window",
+                        "a_map_" + ns + "_xserver_cpu_ms_per_win", "ms", 1});
+    }
     rows.push_back({"c. configure, 1 window, median", "c_configure_1_median_us", "us", 1});
     rows.push_back({"c. configure, 1 window, p99", "c_configure_1_p99_us", "us", 1});
     rows.push_back({"c. configure, " + nmax + " windows, median",
                     "c_configure_" + nmax + "_median_us", "us", 1});
     rows.push_back(
         {"c. configure, " + nmax + " windows, p99", "c_configure_" + nmax + "_p99_us", "us", 1});
+    rows.push_back(
+        {"c. configure, 1 window: manager CPU per request", "c_configure_1_cpu_us", "us", 1});
+    rows.push_back({"c. configure, 1 window: X server CPU per request",
+                    "c_configure_1_xserver_cpu_us", "us", 1});
+    rows.push_back({"c. configure, " + nmax + " windows: manager CPU per request",
+                    "c_configure_" + nmax + "_cpu_us", "us", 1});
+    rows.push_back({"c. configure, " + nmax + " windows: X server CPU per request",
+                    "c_configure_" + nmax + "_xserver_cpu_us", "us", 1});
     rows.push_back({"d. drag (" + std::to_string(o.rate) + " Hz, " + nmax +
                         " windows): manager CPU per motion",
                     "d_drag_cpu_us_per_motion", "us", 1});
     rows.push_back(
         {"d. drag: X server CPU per motion", "d_drag_xserver_cpu_us_per_motion", "us", 1});
     rows.push_back({"d. drag: caught up after the last motion", "d_drag_catchup_ms", "ms", 1});
+    rows.push_back({"d. drag: frame moves (of " + std::to_string(o.motions) + " motions)",
+                    "d_drag_frame_moves", "", 1});
     rows.push_back({"d. drag, all motions at once: manager CPU per motion",
                     "d_drag_burst_cpu_us_per_motion", "us", 1});
+    rows.push_back({"d. drag, all motions at once: X server CPU per motion",
+                    "d_drag_burst_xserver_cpu_us_per_motion", "us", 1});
     rows.push_back({"d. drag, all motions at once: caught up after the last motion",
                     "d_drag_burst_catchup_ms", "ms", 1});
     rows.push_back({"e. Control+Alt+l (" + nmax + " windows) to ConfigureNotify, median",
@@ -1125,7 +1146,7 @@ void report(const Options &o, const std::vector<std::string> &labels,
             auto it = res.find(r.key);
             double v = it == res.end() ? NAN : it->second * r.scale;
             std::string s = fmt(v);
-            if (s != "n/a") s += " " + r.unit;
+            if (s != "n/a" && !r.unit.empty()) s += " " + r.unit;
             std::printf(" %s |", s.c_str());
         }
         std::printf("\n");
@@ -1162,26 +1183,49 @@ int main(int argc, char **argv) {
     sigaction(SIGALRM, &alarm_action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // A first word ending in ':' names the manager in the report; else the command does.
     std::vector<std::string> labels;
-    std::vector<Results> results;
-    std::vector<std::string> errors;
-    for (const auto &cmd : opt.managers) {
+    for (auto &cmd : opt.managers) {
         std::string label = cmd[0].substr(cmd[0].rfind('/') + 1);
+        if (cmd.size() > 1 && cmd[0].size() > 1 && cmd[0].back() == ':') {
+            label = cmd[0].substr(0, cmd[0].size() - 1);
+            cmd.erase(cmd.begin());
+        }
         std::string base = label;
         for (int k = 2; std::find(labels.begin(), labels.end(), label) != labels.end(); ++k)
             label = base + "-" + std::to_string(k);
         labels.push_back(label);
-        results.emplace_back();
-        errors.emplace_back();
-        int64_t t0 = now_ns();
-        try {
-            Session s(opt, cmd, &results.back());
-            s.run();
-        } catch (const std::exception &e) {
-            errors.back() = e.what();
-            std::fprintf(stderr, "wm_bench: %s: %s\n", label.c_str(), e.what());
+    }
+    // Round-robin, so that a change in the machine's load falls on every manager alike.
+    const size_t m = opt.managers.size();
+    std::vector<std::vector<Results>> runs(m);
+    std::vector<std::string> errors(m);
+    for (int round = 0; round < opt.rounds; ++round) {
+        for (size_t i = 0; i < m; ++i) {
+            if (opt.rounds > 1)
+                note("round %d of %d: %s", round + 1, opt.rounds, labels[i].c_str());
+            Results r;
+            int64_t t0 = now_ns();
+            try {
+                Session s(opt, opt.managers[i], &r);
+                s.run();
+            } catch (const std::exception &e) {
+                if (errors[i].empty()) errors[i] = e.what();
+                std::fprintf(stderr, "wm_bench: %s: %s\n", labels[i].c_str(), e.what());
+            }
+            r["run_s"] = double(now_ns() - t0) / 1e9;
+            runs[i].push_back(std::move(r));
         }
-        results.back()["run_s"] = double(now_ns() - t0) / 1e9;
+    }
+    std::vector<Results> results(m);
+    for (size_t i = 0; i < m; ++i) {
+        std::map<std::string, std::vector<double>> values;
+        for (const Results &r : runs[i])
+            for (const auto &[k, v] : r)
+                if (!std::isnan(v)) values[k].push_back(v);
+        for (auto &[k, v] : values)
+            results[i][k] = percentile(v, 0.5);
+        results[i]["rounds"] = opt.rounds;
     }
     report(opt, labels, results, errors);
     bool ok = std::all_of(errors.begin(), errors.end(), [](const auto &e) { return e.empty(); });

@@ -2,6 +2,7 @@
 // the close click.
 #include "drag.h"
 
+#include <chrono>
 #include <cstdlib>
 
 #include "clients.h"
@@ -12,6 +13,7 @@
 #include "loop.h"
 #include "settings.h"
 #include "state.h"
+#include "x/connection.h"
 
 namespace {
 
@@ -59,20 +61,79 @@ bool next_grab_event(Client *c, long mask, XEvent *ev) {
     return next_masked_event(mask, ev, &c->doomed);
 }
 
-// The next pointer position of a drag on c: exposures are handled on the way, presses
-// swallowed and piled-up motion collapsed. False at the release (*released set) or when
-// the drag must end early.
-bool next_drag_motion(Client *c, XEvent *ev, bool *released) {
-    while (next_grab_event(c, kDragMask | ExposureMask, ev)) {
-        if (ev->type == Expose) {
-            handle_expose(&ev->xexpose);
-        } else if (ev->type == ButtonRelease) {
-            *released = true;
-            return false;
-        } else if (ev->type == MotionNotify) {
-            skip_to_latest_motion(ev);
-            return true;
+// Whether a button is down now: a drag asked for by a message ends at once without one
+// (the application saw its release before the manager could take the pointer).
+bool button_held() {
+    Window r, child;
+    int rx, ry, wx, wy;
+    unsigned int mask = 0;
+    XQueryPointer(wm.display, wm.root, &r, &child, &rx, &ry, &wx, &wy, &mask);
+    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+}
+
+// Drives a drag on c: show(x, y) takes the window to the pointer's root position. The
+// window moves no more often than the screen shows frames (a 1000 Hz mouse on a 60 Hz
+// screen would otherwise have the server move it 16 times per frame seen), and a new
+// position goes out only once the server has done the previous one (the frame's or the
+// tab's ConfigureNotify on the root says so, as does any event sent after the last
+// request), so a busy server is not buried either; a server that says nothing for four
+// frames is not waited for longer. The release shows the last position at once: the drag
+// ends where the pointer was last seen. Exposures are handled on the way and presses
+// swallowed. True at the release; false when the drag ends early (a shutdown, the client
+// gone, or with needs_button no button held).
+template <typename Show> bool paced_drag(Client *c, Show show, bool needs_button = false) {
+    struct KeepConfigureNotifies {
+        KeepConfigureNotifies() { keep_configure_notifies(true); }
+        ~KeepConfigureNotifies() { keep_configure_notifies(false); }
+    } keep;
+    using clock = std::chrono::steady_clock;
+    const auto frame = std::chrono::microseconds(1000000 / wm.refresh_hz);
+    XEvent ev;
+    int px = 0, py = 0;
+    bool unshown = false, in_flight = false;
+    unsigned long sent_after = 0, done_at = 0;
+    clock::time_point shown_at{}, next_frame = clock::now();
+    auto show_latest = [&] {
+        sent_after = x::last_request_serial(wm.display);
+        show(px, py);
+        done_at = x::last_request_serial(wm.display);
+        in_flight = done_at != sent_after;
+        unshown = false;
+        shown_at = clock::now();
+        next_frame = shown_at + frame;
+    };
+    auto done_by = [&](const XEvent &e) {
+        if (e.xany.serial >= done_at) return true;
+        return e.type == ConfigureNotify && !e.xconfigure.send_event &&
+               (e.xconfigure.window == c->frame || e.xconfigure.window == c->tab) &&
+               e.xany.serial > sent_after;
+    };
+    while (!needs_button || button_held()) {
+        // Woken with a position to show: at the next frame, or when the server has kept
+        // quiet about the previous one for too long.
+        const auto wake = !unshown    ? clock::time_point::max()
+                          : in_flight ? shown_at + 4 * frame
+                                      : next_frame;
+        const Next got = next_masked_event_until(kDragMask | ExposureMask | StructureNotifyMask,
+                                                 &ev, &c->doomed, wake);
+        if (got == Next::stop) break;
+        if (got == Next::timeout) {
+            show_latest();
+            continue;
         }
+        if (ev.type == Expose) {
+            handle_expose(&ev.xexpose);
+        } else if (ev.type == ButtonRelease) {
+            if (unshown) show_latest();
+            return true;
+        } else if (ev.type == MotionNotify) {
+            skip_to_latest_motion(&ev);
+            px = ev.xmotion.x_root;
+            py = ev.xmotion.y_root;
+            unshown = true;
+        }
+        if (in_flight && done_by(ev)) in_flight = false;
+        if (unshown && !in_flight && clock::now() >= next_frame) show_latest();
     }
     return false;
 }
@@ -129,16 +190,6 @@ void root_click_mode() {
 
 namespace {
 
-// Whether a button is down now: a drag asked for by a message ends at once without one
-// (the application saw its release before the manager could take the pointer).
-bool button_held() {
-    Window r, child;
-    int rx, ry, wx, wy;
-    unsigned int mask = 0;
-    XQueryPointer(wm.display, wm.root, &r, &child, &rx, &ry, &wx, &wy, &mask);
-    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
-}
-
 void move_from(Client *c, const int *from);
 
 // Resizes by the given edges, the pointer's travel measured from (px0, py0).
@@ -146,11 +197,8 @@ void resize_by_edges(Client *c, int edges, int px0, int py0) {
     if (!grab_pointer(kDragMask, wm.resize_cursor)) return;
     forget_maximized(c);
     const calc::Rect start = client_rect(c);
-    XEvent ev;
-    bool released = false;
-    while (button_held() && next_drag_motion(c, &ev, &released)) {
-        calc::Rect r =
-            calc::resize_edges(start, edges, ev.xmotion.x_root - px0, ev.xmotion.y_root - py0);
+    auto show = [&](int px, int py) {
+        calc::Rect r = calc::resize_edges(start, edges, px - px0, py - py0);
         c->width = r.w;
         c->height = r.h;
         constrain_to_hints(c);
@@ -159,7 +207,8 @@ void resize_by_edges(Client *c, int edges, int px0, int py0) {
         calc::anchor_edges(start, edges, &r);
         set_client_rect(c, r);
         move_resize_frame(c, settings.solid_resize != 0);
-    }
+    };
+    paced_drag(c, show, true);
     if (!c->doomed) {
         XMoveResizeWindow(wm.display, c->window, c->border, c->border, c->width, c->height);
         send_synthetic_configure(c);
@@ -205,14 +254,12 @@ void move_from(Client *c, const int *from) {
         py0 = from[1];
     }
     const int W = DisplayWidth(wm.display, wm.screen);
-    XEvent ev;
-    bool released = false;
-    while (next_drag_motion(c, &ev, &released)) {
-        const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
+    std::vector<calc::SnapWindow> neighbours = snap_neighbours(c);
+    auto show = [&](const int ex, const int ey) {
         c->x = calc::clamp_coord(static_cast<long long>(sx) + ex - px0);
         c->y = calc::clamp_coord(static_cast<long long>(sy) + ey - py0);
         // The motion event carries the pointer position the head is taken from.
-        if (settings.snap != 0) snap_geometry(c, false, &ex, &ey);
+        if (settings.snap != 0) snap_geometry(c, false, &ex, &ey, &neighbours);
         move_client(c);
         if (c->desktop != 0) {
             if (ex > W - 3 && wm.current_desktop < wm.desktop_count) {
@@ -221,6 +268,7 @@ void move_from(Client *c, const int *from) {
                 carry_transients(c);
                 switch_desktop(wm.current_desktop + 1);
                 ewmh_update_client_desktop(c);
+                neighbours = snap_neighbours(c);
             }
             if (ex <= 2 && wm.current_desktop >= 2) {
                 XWarpPointer(wm.display, None, wm.root, 0, 0, 0, 0, W - 5, ey);
@@ -228,9 +276,11 @@ void move_from(Client *c, const int *from) {
                 carry_transients(c);
                 switch_desktop(wm.current_desktop - 1);
                 ewmh_update_client_desktop(c);
+                neighbours = snap_neighbours(c);
             }
         }
-    }
+    };
+    paced_drag(c, show);
     ungrab_pointer();
 }
 
@@ -242,16 +292,15 @@ void interactive_resize(Client *c) {
     forget_maximized(c);
     XWarpPointer(wm.display, None, c->window, 0, 0, 0, 0, c->width, c->height);
     Display *d = wm.display;
-    XEvent ev;
-    bool released = false;
-    while (next_drag_motion(c, &ev, &released)) {
-        const int ex = ev.xmotion.x_root, ey = ev.xmotion.y_root;
+    const std::vector<calc::SnapWindow> neighbours = snap_neighbours(c);
+    auto show = [&](const int ex, const int ey) {
         c->width = calc::clamp_size(std::llabs(static_cast<long long>(ex) - c->x));
         c->height = calc::clamp_size(std::llabs(static_cast<long long>(ey) - c->y));
-        snap_geometry(c, true, &ex, &ey);
+        snap_geometry(c, true, &ex, &ey, &neighbours);
         constrain_to_hints(c);
         move_resize_frame(c, settings.solid_resize != 0);
-    }
+    };
+    const bool released = paced_drag(c, show);
     if (!c->doomed) {
         // Also when a shutdown cut the drag short: the window gets the size it shows.
         XMoveResizeWindow(d, c->window, c->border, c->border, c->width, c->height);
@@ -265,14 +314,12 @@ void drag_tab(Client *c) {
     if (!grab_pointer(kDragMask, wm.tab_cursor)) return;
     int px0, py0;
     query_pointer_root(&px0, &py0);
-    XEvent ev;
-    bool released = false;
-    while (next_drag_motion(c, &ev, &released)) {
-        c->tab_offset = calc::clamp_coord(static_cast<long long>(o0) + ev.xmotion.x_root - px0);
+    paced_drag(c, [&](int px, int) {
+        c->tab_offset = calc::clamp_coord(static_cast<long long>(o0) + px - px0);
         fit_tab(c);
         const calc::Rect t = tab_rect(c);
         XMoveWindow(wm.display, c->tab, t.x, t.y);
-    }
+    });
     ungrab_pointer();
 }
 

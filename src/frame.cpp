@@ -231,18 +231,23 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     if (e->value_mask & CWStackMode) ewmh_restacked();
     fit_tab(c);
     place_tab(c);
-    // The tab goes directly above its frame, wherever the request put the frame: a tab
-    // never floats over windows that cover its own frame, and the server is spared
-    // restacking the whole screen on every request.
-    XWindowChanges tc;
-    tc.sibling = c->frame;
-    tc.stack_mode = Above;
-    XConfigureWindow(wm.display, c->tab, CWSibling | CWStackMode, &tc);
-    if ((e->value_mask & CWStackMode) && e->detail == Above) raise_transients(c);
+    if (e->value_mask & CWStackMode) {
+        // The tab goes directly above its frame, wherever the request put the frame: a
+        // tab never floats over windows that cover its own frame, and the server is
+        // spared restacking the whole screen on every request.
+        XWindowChanges tc;
+        tc.sibling = c->frame;
+        tc.stack_mode = Above;
+        XConfigureWindow(wm.display, c->tab, CWSibling | CWStackMode, &tc);
+        if (e->detail == Above) raise_transients(c);
+    }
     send_synthetic_configure(c);
-    wc.x = c->border;
-    wc.y = c->border;
-    wc.width = c->width;
-    wc.height = c->height;
-    XConfigureWindow(wm.display, c->window, e->value_mask, &wc);
+    // The window itself keeps its place in the frame: only a new size (or a border it
+    // asked for, taken back to none) is passed on; a move is the frame's alone.
+    const unsigned int own = e->value_mask & (CWWidth | CWHeight | CWBorderWidth);
+    if (own) {
+        wc.width = c->width;
+        wc.height = c->height;
+        XConfigureWindow(wm.display, c->window, own, &wc);
+    }
 }

@@ -93,7 +93,15 @@ void constrain_to_hints(Client *c) {
     calc::constrain(plain_hints(c->size_hints), &c->width, &c->height);
 }
 
-void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy) {
+std::vector<calc::SnapWindow> snap_neighbours(const Client *c) {
+    std::vector<calc::SnapWindow> out;
+    for (const Client *n = wm.client_list; n; n = n->next)
+        if (n != c && !n->iconic && on_current_desktop(n)) out.push_back(snap_window(n));
+    return out;
+}
+
+void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy,
+                   const std::vector<calc::SnapWindow> *neighbours) {
     if (settings.snap <= 0) return;
     int px, py;
     if (ppx && ppy) {
@@ -105,10 +113,10 @@ void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy) {
     calc::Rect head = work_rect(head_at(px, py));
     calc::SnapState st;
     calc::snap_begin(&st, snap_window(c), settings.snap, wm.title_height, resizing);
-    for (Client *n = wm.client_list; n; n = n->next) {
-        if (n == c || n->iconic || !on_current_desktop(n)) continue;
-        calc::snap_offer(&st, snap_window(n));
-    }
+    const std::vector<calc::SnapWindow> taken =
+        neighbours ? std::vector<calc::SnapWindow>{} : snap_neighbours(c);
+    for (const calc::SnapWindow &n : neighbours ? *neighbours : taken)
+        calc::snap_offer(&st, n);
     calc::SnapWindow out;
     calc::snap_finish(&st, head, &out);
     if (resizing) {
@@ -153,6 +161,22 @@ void find_heads() {
             {0, 0, DisplayWidth(wm.display, wm.screen), DisplayHeight(wm.display, wm.screen)});
 }
 
+namespace {
+
+// The rate the screen shows frames at, as RandR reports it; 60 when it does not know (a
+// virtual server reports 0).
+void read_refresh_rate() {
+    wm.refresh_hz = 60;
+    if (wm.randr_event_base < 0) return;
+    XRRScreenConfiguration *config = XRRGetScreenInfo(wm.display, wm.root);
+    if (!config) return;
+    const int rate = XRRConfigCurrentRate(config);
+    XRRFreeScreenConfigInfo(config);
+    if (rate >= 20 && rate <= 1000) wm.refresh_hz = rate;
+}
+
+} // namespace
+
 void select_screen_changes() {
     int error_base = 0;
     if (!XRRQueryExtension(wm.display, &wm.randr_event_base, &error_base)) {
@@ -160,10 +184,12 @@ void select_screen_changes() {
         return;
     }
     XRRSelectInput(wm.display, wm.root, RRScreenChangeNotifyMask);
+    read_refresh_rate();
 }
 
 void handle_screen_change(XEvent *e) {
     XRRUpdateConfiguration(e);
+    read_refresh_rate();
     find_heads();
     update_work_areas();
     ewmh_update_desktop_geometry();

@@ -4,6 +4,8 @@
 
 #include <X11/Xlib.h>
 
+#include <vector>
+
 #include "calc.h"
 
 struct Client;
@@ -25,7 +27,13 @@ calc::Rect work_rect(int index);
 // Placement of a window mapped for the first time, with the pointer position known.
 void place_client_at(Client *c, int px, int py);
 void constrain_to_hints(Client *c);
-// Snapping; the pointer position decides the head (queried when px/py are null).
-void snap_geometry(Client *c, bool resizing, const int *px = nullptr, const int *py = nullptr);
+// The windows c snaps to: the others shown on the current desktop, as plain geometry.
+// Nothing else moves while a drag holds the pointer (every request waits until it ends),
+// so a drag takes them once, and again when it changes the desktop.
+std::vector<calc::SnapWindow> snap_neighbours(const Client *c);
+// Snapping; the pointer position decides the head (queried when px/py are null), the
+// neighbours are taken now when not given.
+void snap_geometry(Client *c, bool resizing, const int *px = nullptr, const int *py = nullptr,
+                   const std::vector<calc::SnapWindow> *neighbours = nullptr);
 void toggle_max_vertical(Client *c);
 void toggle_max_horizontal(Client *c);

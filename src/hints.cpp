@@ -203,6 +203,12 @@ std::optional<std::string> decode_text(Display *d, const x::PropertyView &v) {
     return out;
 }
 
+bool property_followed(Atom a) {
+    for (int i = 0; i < hints::followed_count; ++i)
+        if (source(static_cast<hints::Followed>(i)).property == a) return true;
+    return a == atoms[atom::_NET_WM_STRUT] || a == atoms[atom::_NET_WM_STRUT_PARTIAL];
+}
+
 void handle_property_notify(XPropertyEvent *e) {
     Client *c = lookup_client(e->window);
     if (!c) dock_property_changed(e->window, e->atom);

@@ -43,3 +43,5 @@ std::optional<std::string> decode_class(const x::PropertyView &v);
 std::optional<std::string> decode_text(Display *d, const x::PropertyView &v);
 
 void handle_property_notify(XPropertyEvent *e);
+// Whether a change of this property matters to the manager (its handler reads it again).
+bool property_followed(Atom a);

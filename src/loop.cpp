@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -100,8 +101,9 @@ void release_doomed_clients() {
 
 namespace {
 
-// Blocks until the X connection or the signal pipe is readable.
-void wait_for_input() {
+// Blocks until the X connection or the signal pipe is readable, or the deadline passes.
+void wait_for_input(
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max()) {
     // Flushing may also read what has just arrived, events and errors; then there is no
     // point in waiting on a socket that is already drained.
     int queued = XQLength(wm.display);
@@ -110,8 +112,17 @@ void wait_for_input() {
     if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
     pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {signal_pipe[0], POLLIN, 0}};
     while (!quit_requested && !restart_requested) {
-        int r = poll(fds, 2, -1);
-        if (r > 0) break;
+        timespec wait{}, *limit = nullptr;
+        if (deadline != std::chrono::steady_clock::time_point::max()) {
+            const auto left = std::max(deadline - std::chrono::steady_clock::now(),
+                                       std::chrono::steady_clock::duration::zero());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+            wait.tv_nsec = static_cast<long>(ns % 1000000000);
+            limit = &wait;
+        }
+        int r = ppoll(fds, 2, limit, nullptr);
+        if (r >= 0) break;
         if (r < 0 && errno != EINTR) break;
     }
     if (fds[1].revents & POLLIN) {
@@ -120,23 +131,6 @@ void wait_for_input() {
         }
     }
 }
-
-} // namespace
-
-bool next_masked_event(long mask, XEvent *ev, const bool *stop) {
-    for (;;) {
-        if (quit_requested || restart_requested || (stop && *stop)) return false;
-        if (XCheckMaskEvent(wm.display, mask, ev)) return true;
-        // The search may have read an error that ends the loop: look before sleeping.
-        if (quit_requested || restart_requested || (stop && *stop)) return false;
-        wait_for_input();
-        // Read what arrived so the masked search sees it; errors read here are recorded
-        // at once (a lost connection ends here through the library's fatal-error path).
-        XEventsQueued(wm.display, QueuedAfterReading);
-    }
-}
-
-namespace {
 
 // One handler per event type; the SHAPE extension's event comes after the core ones.
 template <typename E, void (*handler)(E *)> void call(XEvent *ev) {
@@ -181,6 +175,101 @@ void dispatch_event(XEvent *ev) {
         handle_screen_change(ev);
     }
 }
+
+// The server reports back much of what the manager does itself: the frames and tabs it
+// creates and moves, the properties it writes on windows and on the root. Nothing reads
+// those reports, and a burst of a thousand new windows queues tens of thousands of them
+// at once, whose records the X library keeps for good. They are dropped as they arrive,
+// as are changes of properties the manager does not follow.
+bool configure_notifies_kept = false;
+
+bool not_an_echo(const XEvent *e) {
+    switch (e->type) {
+    case CreateNotify:
+    case GravityNotify:
+    case CirculateNotify:
+        return False;
+    case ConfigureNotify:
+        return configure_notifies_kept;
+    case PropertyNotify:
+        return property_followed(e->xproperty.atom);
+    default:
+        return True;
+    }
+}
+
+// Whether the mask asks for the event, of the kinds the nested loops wait for.
+bool selected_by(long mask, const XEvent *e) {
+    switch (e->type) {
+    case KeyPress:
+        return mask & KeyPressMask;
+    case KeyRelease:
+        return mask & KeyReleaseMask;
+    case ButtonPress:
+        return mask & ButtonPressMask;
+    case ButtonRelease:
+        return mask & ButtonReleaseMask;
+    case MotionNotify:
+        return mask & PointerMotionMask;
+    case Expose:
+        return mask & ExposureMask;
+    case ConfigureNotify:
+        return mask & StructureNotifyMask;
+    default:
+        return false;
+    }
+}
+
+// Events the main loop has no use for: a nested loop takes them out of the queue as it
+// goes (every frame and tab moved during a drag reports itself on the root), so the
+// queue does not grow with the drag and each search stays short.
+bool unrouted(const XEvent *e) {
+    return e->type >= 0 && e->type < LASTEvent && !handlers.by_type[e->type];
+}
+
+struct Search {
+    long mask;
+};
+
+Bool wanted_or_unrouted(Display *, XEvent *e, XPointer arg) {
+    return selected_by(reinterpret_cast<Search *>(arg)->mask, e) || unrouted(e);
+}
+
+} // namespace
+
+Next next_masked_event_until(long mask, XEvent *ev, const bool *stop,
+                             std::chrono::steady_clock::time_point deadline) {
+    Search search{mask};
+    for (;;) {
+        if (quit_requested || restart_requested || (stop && *stop)) return Next::stop;
+        while (
+            XCheckIfEvent(wm.display, ev, wanted_or_unrouted, reinterpret_cast<XPointer>(&search)))
+            if (selected_by(mask, ev)) return Next::event;
+        // The search may have read an error that ends the loop: look before sleeping.
+        if (quit_requested || restart_requested || (stop && *stop)) return Next::stop;
+        if (std::chrono::steady_clock::now() >= deadline) return Next::timeout;
+        wait_for_input(deadline);
+        // Read what arrived so the search sees it; errors read here are recorded at once
+        // (a lost connection ends here through the library's fatal-error path).
+        XEventsQueued(wm.display, QueuedAfterReading);
+    }
+}
+
+void drop_echoes() {
+    for (int type : {CreateNotify, GravityNotify, CirculateNotify, ConfigureNotify, PropertyNotify})
+        x::filter_arriving_events(wm.display, type, not_an_echo);
+}
+
+void keep_configure_notifies(bool keep) {
+    configure_notifies_kept = keep;
+}
+
+bool next_masked_event(long mask, XEvent *ev, const bool *stop) {
+    return next_masked_event_until(mask, ev, stop, std::chrono::steady_clock::time_point::max()) ==
+           Next::event;
+}
+
+namespace {
 
 // The signals the manager handles, all set to one disposition (from the shutdown and the
 // restart on, further signals change nothing).
@@ -289,16 +378,23 @@ void mark_display_open() {
 
 void run_event_loop() {
     XEvent ev;
+    // The longest the queue has been since its spare records were last let go.
+    int queue_peak = 0;
     for (;;) {
         release_doomed_clients();
         if (quit_requested) shutdown_manager();
         if (restart_requested) restart_in_place();
         if (XPending(wm.display) == 0) {
             ewmh_update_stacking();
+            if (queue_peak >= 256) {
+                x::release_spare_event_records(wm.display);
+                queue_peak = 0;
+            }
             if (XPending(wm.display) != 0) continue;
             wait_for_input();
             continue;
         }
+        queue_peak = std::max(queue_peak, XQLength(wm.display));
         XNextEvent(wm.display, &ev);
         // Errors read along with this event name clients that must go first.
         release_doomed_clients();

@@ -4,6 +4,8 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
+
 // Installs the handlers of SIGTERM, SIGINT and SIGHUP (until the display is open a signal
 // simply ends the process; afterwards it leads to the orderly shutdown) and of SIGUSR1
 // (the manager runs itself again in place, keeping every window as it is).
@@ -18,4 +20,13 @@ void release_doomed_clients();
 // Nested loops: the next event matching mask, or false when the manager must stop
 // (a shutdown signal arrived, or *stop became true).
 bool next_masked_event(long mask, XEvent *ev, const bool *stop = nullptr);
+// The same, waiting at most until the deadline: timeout when nothing came before it.
+enum class Next { event, timeout, stop };
+Next next_masked_event_until(long mask, XEvent *ev, const bool *stop,
+                             std::chrono::steady_clock::time_point deadline);
+// From the moment the root is selected: drops the server's reports of what the manager
+// did itself, and of changes it does not follow, as they arrive (see loop.cpp).
+void drop_echoes();
+// While a drag waits for the server to have moved its window, ConfigureNotify is kept.
+void keep_configure_notifies(bool keep);
 [[noreturn]] void run_event_loop();

@@ -151,6 +151,7 @@ void setup_display() {
                       GCFunction | GCForeground | GCLineWidth | GCSubwindowMode, &gv);
     prepare_text_drawing();
     // 13. Take over the root window.
+    drop_echoes();
     XSetWindowAttributes sa;
     sa.event_mask = ButtonPressMask | ButtonReleaseMask | EnterWindowMask | LeaveWindowMask |
                     SubstructureNotifyMask | SubstructureRedirectMask | PropertyChangeMask;

@@ -27,6 +27,7 @@ struct ManagerState {
     int shape_present = 0;
     int shape_event_base = 0;
     int randr_event_base = -1;     // -1: no RandR
+    int refresh_hz = 60;           // the screen's refresh rate; drags move no more often
     Client *client_list = nullptr; // newest first
     Client *active = nullptr;
     int current_desktop = 1;

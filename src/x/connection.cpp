@@ -3,6 +3,8 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
+#include <X11/Xlibint.h>
+#include <malloc.h>
 
 #include <cstdlib>
 
@@ -60,6 +62,39 @@ std::vector<Window> query_tree(Display *d, Window w) {
 
 unsigned long last_request_serial(Display *d) {
     return NextRequest(d) - 1;
+}
+
+namespace {
+
+using WireToEvent = Bool (*)(Display *, XEvent *, xEvent *);
+WireToEvent library_conversion[LASTEvent];
+bool (*kept[LASTEvent])(const XEvent *);
+
+// Converts as the library does, then asks whether the event is kept.
+Bool convert_and_filter(Display *d, XEvent *re, xEvent *event) {
+    const int type = event->u.u.type & 0x7f;
+    return library_conversion[type](d, re, event) && kept[type](re);
+}
+
+} // namespace
+
+void filter_arriving_events(Display *d, int type, bool (*keep)(const XEvent *)) {
+    if (type < 0 || type >= LASTEvent) return;
+    kept[type] = keep;
+    WireToEvent previous = XESetWireToEvent(d, type, convert_and_filter);
+    if (previous != convert_and_filter) library_conversion[type] = previous;
+}
+
+void release_spare_event_records(Display *d) {
+    // The library takes new records from this list, and allocates when it is empty.
+    _XQEvent *spare = d->qfree;
+    d->qfree = nullptr;
+    while (spare) {
+        _XQEvent *next = spare->next;
+        Xfree(spare);
+        spare = next;
+    }
+    malloc_trim(0);
 }
 
 void send_protocol(Display *d, Window w, Atom wm_protocols, Atom protocol, Time t) {

@@ -60,6 +60,15 @@ std::vector<Window> query_tree(Display *d, Window w);
 // numbers its XCB connection used for requests of its own only when it makes the next one.
 unsigned long last_request_serial(Display *d);
 
+// With the event queue empty: lets go of the records the X library keeps for as many
+// events as the queue ever held (a burst of a thousand windows leaves thousands), and
+// gives the freed heap pages back to the system.
+void release_spare_event_records(Display *d);
+
+// Events of the type for which keep returns false are dropped as they arrive: never
+// queued, never seen by any search of the queue.
+void filter_arriving_events(Display *d, int type, bool (*keep)(const XEvent *));
+
 // Sends a WM_PROTOCOLS client message naming `protocol` to the window.
 void send_protocol(Display *d, Window w, Atom wm_protocols, Atom protocol, Time t);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <stdexcept>
 
 #include "harness.h"
@@ -126,10 +127,12 @@ void XServer::set_resources(const std::string &text) const {
 std::string unused_display() {
     for (int n = 200; n < 1000; ++n) {
         struct stat st;
-        std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        if (stat(sock.c_str(), &st) != 0 && stat(lock.c_str(), &st) != 0)
-            return ":" + std::to_string(n);
+        // Formatted by hand: GCC 12 at -O3 warns wrongly about ":" + std::to_string(n).
+        char name[16], sock[64], lock[64];
+        std::snprintf(name, sizeof name, ":%d", n);
+        std::snprintf(sock, sizeof sock, "/tmp/.X11-unix/X%d", n);
+        std::snprintf(lock, sizeof lock, "/tmp/.X%d-lock", n);
+        if (stat(sock, &st) != 0 && stat(lock, &st) != 0) return name;
     }
     throw std::runtime_error("no unused display number");
 }
