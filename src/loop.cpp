@@ -102,14 +102,19 @@ void release_doomed_clients() {
 namespace {
 
 // Blocks until the X connection or the signal pipe is readable, or the deadline passes.
+// With flushed, the caller has just flushed and found nothing to read, and asked nothing
+// since: the socket is polled at once.
 void wait_for_input(
-    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max()) {
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max(),
+    bool flushed = false) {
     // Flushing may also read what has just arrived, events and errors; then there is no
     // point in waiting on a socket that is already drained.
-    int queued = XQLength(wm.display);
-    int doomed = wm.doomed_count;
-    XFlush(wm.display);
-    if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
+    if (!flushed) {
+        int queued = XQLength(wm.display);
+        int doomed = wm.doomed_count;
+        XFlush(wm.display);
+        if (XQLength(wm.display) > queued || wm.doomed_count != doomed) return;
+    }
     pollfd fds[2] = {{ConnectionNumber(wm.display), POLLIN, 0}, {signal_pipe[0], POLLIN, 0}};
     while (!quit_requested && !restart_requested) {
         timespec wait{}, *limit = nullptr;
@@ -384,14 +389,18 @@ void run_event_loop() {
         release_doomed_clients();
         if (quit_requested) shutdown_manager();
         if (restart_requested) restart_in_place();
+        // XPending flushes, and reads when nothing is queued.
         if (XPending(wm.display) == 0) {
+            const unsigned long asked = NextRequest(wm.display);
             ewmh_update_stacking();
             if (queue_peak >= 256) {
                 x::release_spare_event_records(wm.display);
                 queue_peak = 0;
             }
-            if (XPending(wm.display) != 0) continue;
-            wait_for_input();
+            // What the stacking list asked goes out, and what came meanwhile is read.
+            const bool flushed = NextRequest(wm.display) == asked;
+            if (!flushed && XPending(wm.display) != 0) continue;
+            wait_for_input(std::chrono::steady_clock::time_point::max(), true);
             continue;
         }
         queue_peak = std::max(queue_peak, XQLength(wm.display));
