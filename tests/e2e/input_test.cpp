@@ -817,6 +817,27 @@ TEST_F(Input, Button1DragOnTheBorderMovesAndSnaps) {
     EXPECT_EQ(geo(a.window).x, h.x + 100);
 }
 
+// A pointer faster than the screen: motions sent without waiting still end the move (and
+// the resize) exactly where the pointer was at the release.
+TEST_F(Input, FastDragsEndWhereThePointerIs) {
+    start({"-snap", "0"});
+    Managed a = manage(at(300, 300));
+    ASSERT_NO_FATAL_FAILURE(activate(a.window));
+    const Geometry g = geo(a.window);
+    const Offset o = begin_move(a.window, g.x - 1, g.y + 50);
+    for (int i = 1; i <= 60; ++i)
+        c().move_pointer(g.x + 7 * i - o.x, g.y + 3 * i - o.y);
+    ASSERT_NO_FATAL_FAILURE(release());
+    EXPECT_EQ(geo(a.window), (Geometry{g.x + 420, g.y + 180, 200, 100, 0}));
+
+    const Geometry h = geo(a.window);
+    press_for_grab(h.x - 1, h.y + 50, Button3, 0, {X_WarpPointer});
+    for (int i = 1; i <= 60; ++i)
+        c().move_pointer(h.x + 200 - 2 * i, h.y + 100 + i);
+    ASSERT_NO_FATAL_FAILURE(release(Button3));
+    EXPECT_EQ(geo(a.window), (Geometry{h.x, h.y, 80, 160, 0}));
+}
+
 class SolidResize : public Input, public ::testing::WithParamInterface<int> {};
 
 TEST_P(SolidResize, Button3ResizeShowsTheClientItsSizeAsConfigured) {
