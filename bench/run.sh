@@ -89,7 +89,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
     echo "Load average (1, 5, 15 min) before the run: $load_before; after: $load_after."
     echo "Figures from a loaded machine are noisy: compare the columns of one run."
     echo
-    echo "Reproduce: \`make bench\` (runs \`wm_bench --rounds $rounds -- tavrel -- $peers\`, each manager on its own Xvfb; medians of the rounds)."
+    echo "Reproduce: \`make bench\` (runs \`wm_bench --rounds $rounds\` for tavrel and $peers, twm also with OpaqueMove, each manager on its own Xvfb; medians of the rounds)."
     echo
     echo "## Managers side by side (wm_bench)"
     echo
@@ -120,6 +120,10 @@ How each figure is measured (every wait is for an event or state, under a deadli
   button release (so it includes handling the release and one request).
 - e. Control+Alt+l (and +h, alternating) on that active window: time from the key press to the
   first ConfigureNotify the window receives. n/a: the manager has no such binding.
+- X server CPU: the Xvfb process's user + system time over the same span as the manager's,
+  per window, request or motion.
+- Frame moves: the ConfigureNotify events of the dragged window's frame that report a new
+  position; a manager that moves an outline instead moves nothing until the release.
 - f. VmRSS of the manager from /proc/PID/status: idle after one window was managed and
   released, and the growth over the map burst divided by N.
 EOF

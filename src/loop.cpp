@@ -203,26 +203,25 @@ bool not_an_echo(const XEvent *e) {
     }
 }
 
-// Whether the mask asks for the event, of the kinds the nested loops wait for.
+// The kinds of events the nested loops wait for, with the mask bit that asks for each.
+struct Selection {
+    int type;
+    long mask;
+};
+constexpr Selection kSelections[] = {
+    {KeyPress, KeyPressMask},
+    {KeyRelease, KeyReleaseMask},
+    {ButtonPress, ButtonPressMask},
+    {ButtonRelease, ButtonReleaseMask},
+    {MotionNotify, PointerMotionMask},
+    {Expose, ExposureMask},
+    {ConfigureNotify, StructureNotifyMask},
+};
+
 bool selected_by(long mask, const XEvent *e) {
-    switch (e->type) {
-    case KeyPress:
-        return mask & KeyPressMask;
-    case KeyRelease:
-        return mask & KeyReleaseMask;
-    case ButtonPress:
-        return mask & ButtonPressMask;
-    case ButtonRelease:
-        return mask & ButtonReleaseMask;
-    case MotionNotify:
-        return mask & PointerMotionMask;
-    case Expose:
-        return mask & ExposureMask;
-    case ConfigureNotify:
-        return mask & StructureNotifyMask;
-    default:
-        return false;
-    }
+    for (const Selection &s : kSelections)
+        if (s.type == e->type) return (mask & s.mask) != 0;
+    return false;
 }
 
 // Events the main loop has no use for: a nested loop takes them out of the queue as it
