@@ -229,6 +229,17 @@ void handle_configure_request(XConfigureRequestEvent *e) {
     wc.height = f.h;
     XConfigureWindow(wm.display, c->frame, e->value_mask, &wc);
     if (e->value_mask & CWStackMode) ewmh_restacked();
+    // The application hears of its window before the tab moves: the tab is the manager's
+    // own, and moving it costs the server as much as moving the frame.
+    send_synthetic_configure(c);
+    // The window itself keeps its place in the frame: only a new size (or a border it
+    // asked for, taken back to none) is passed on; a move is the frame's alone.
+    const unsigned int own = e->value_mask & (CWWidth | CWHeight | CWBorderWidth);
+    if (own) {
+        wc.width = c->width;
+        wc.height = c->height;
+        XConfigureWindow(wm.display, c->window, own, &wc);
+    }
     fit_tab(c);
     place_tab(c);
     if (e->value_mask & CWStackMode) {
@@ -240,14 +251,5 @@ void handle_configure_request(XConfigureRequestEvent *e) {
         tc.stack_mode = Above;
         XConfigureWindow(wm.display, c->tab, CWSibling | CWStackMode, &tc);
         if (e->detail == Above) raise_transients(c);
-    }
-    send_synthetic_configure(c);
-    // The window itself keeps its place in the frame: only a new size (or a border it
-    // asked for, taken back to none) is passed on; a move is the frame's alone.
-    const unsigned int own = e->value_mask & (CWWidth | CWHeight | CWBorderWidth);
-    if (own) {
-        wc.width = c->width;
-        wc.height = c->height;
-        XConfigureWindow(wm.display, c->window, own, &wc);
     }
 }
