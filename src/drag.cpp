@@ -80,7 +80,7 @@ bool button_held() {
 // frames is not waited for longer. The release shows the last position at once: the drag
 // ends where the pointer was last seen. Exposures are handled on the way and presses
 // swallowed. True at the release; false when the drag ends early (a shutdown, the client
-// gone, or with needs_button no button held).
+// gone, or with needs_button no button held as it starts).
 template <typename Show> bool paced_drag(Client *c, Show show, bool needs_button = false) {
     struct KeepConfigureNotifies {
         KeepConfigureNotifies() { keep_configure_notifies(true); }
@@ -108,7 +108,10 @@ template <typename Show> bool paced_drag(Client *c, Show show, bool needs_button
                (e.xconfigure.window == c->frame || e.xconfigure.window == c->tab) &&
                e.xany.serial > sent_after;
     };
-    while (!needs_button || button_held()) {
+    // Once the pointer is grabbed, the release comes here; a button let go just before
+    // the grab went to the application, and ends the drag now.
+    if (needs_button && !button_held()) return false;
+    for (;;) {
         // Woken with a position to show: at the next frame, or when the server has kept
         // quiet about the previous one for too long.
         const auto wake = !unshown    ? clock::time_point::max()

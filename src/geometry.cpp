@@ -113,9 +113,12 @@ void snap_geometry(Client *c, bool resizing, const int *ppx, const int *ppy,
     calc::Rect head = work_rect(head_at(px, py));
     calc::SnapState st;
     calc::snap_begin(&st, snap_window(c), settings.snap, wm.title_height, resizing);
-    const std::vector<calc::SnapWindow> taken =
-        neighbours ? std::vector<calc::SnapWindow>{} : snap_neighbours(c);
-    for (const calc::SnapWindow &n : neighbours ? *neighbours : taken)
+    std::vector<calc::SnapWindow> taken;
+    if (!neighbours) {
+        taken = snap_neighbours(c);
+        neighbours = &taken;
+    }
+    for (const calc::SnapWindow &n : *neighbours)
         calc::snap_offer(&st, n);
     calc::SnapWindow out;
     calc::snap_finish(&st, head, &out);

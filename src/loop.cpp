@@ -231,23 +231,17 @@ bool unrouted(const XEvent *e) {
     return e->type >= 0 && e->type < LASTEvent && !handlers.by_type[e->type];
 }
 
-struct Search {
-    long mask;
-};
-
-Bool wanted_or_unrouted(Display *, XEvent *e, XPointer arg) {
-    return selected_by(reinterpret_cast<Search *>(arg)->mask, e) || unrouted(e);
+Bool wanted_or_unrouted(Display *, XEvent *e, XPointer mask) {
+    return selected_by(*reinterpret_cast<const long *>(mask), e) || unrouted(e);
 }
 
 } // namespace
 
 Next next_masked_event_until(long mask, XEvent *ev, const bool *stop,
                              std::chrono::steady_clock::time_point deadline) {
-    Search search{mask};
     for (;;) {
         if (quit_requested || restart_requested || (stop && *stop)) return Next::stop;
-        while (
-            XCheckIfEvent(wm.display, ev, wanted_or_unrouted, reinterpret_cast<XPointer>(&search)))
+        while (XCheckIfEvent(wm.display, ev, wanted_or_unrouted, reinterpret_cast<XPointer>(&mask)))
             if (selected_by(mask, ev)) return Next::event;
         // The search may have read an error that ends the loop: look before sleeping.
         if (quit_requested || restart_requested || (stop && *stop)) return Next::stop;
